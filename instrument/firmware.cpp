@@ -1,0 +1,96 @@
+#include "instrument/firmware.h"
+
+#include "link/bytes.h"
+#include "link/commands.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+void put_name(uint8_t* field, size_t field_len, const std::string& name) {
+    std::memset(field, 0, field_len);
+    std::memcpy(field, name.data(), std::min(name.size(), field_len));
+}
+
+std::string take_name(const uint8_t* field, size_t field_len) {
+    size_t n = 0;
+    while (n < field_len && field[n] != 0) ++n;
+    return std::string(reinterpret_cast<const char*>(field), n);
+}
+
+}  // namespace
+
+bool sim_firmware::handle(const command_frame& request, command_frame& response) {
+    const uint16_t code = frame_code(request);
+    if (silent_commands.count(code)) return false;
+    const uint8_t* in = frame_payload(request);
+    std::memset(response.bytes, 0, FRAME_SIZE);
+    response.bytes[FRAME_REPORT_ID] = request.bytes[FRAME_REPORT_ID];
+    put_u16le(response.bytes + FRAME_CODE, code);
+    response.bytes[FRAME_SEQUENCE] = request.bytes[FRAME_SEQUENCE];
+    uint8_t* out = frame_payload(response);
+    uint8_t result = RESULT_OK;
+    uint8_t length = 0;
+    const bool boot = mode == sim_mode::bootloader;
+
+    switch (code) {
+        case CMD_GET_DEVICE_INFO:
+            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
+            out[0] = info_format;
+            out[1] = 0;
+            put_name(out + 2, 20, identity.name);
+            put_u16le(out + 24, identity.serial);
+            put_u16le(out + 27, identity.board_serial);
+            length = 29;
+            break;
+        case CMD_SET_DEVICE_INFO:
+            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
+            info_format = in[0];
+            identity.name = take_name(in + 2, 20);
+            identity.serial = get_u16le(in + 24);
+            identity.board_serial = get_u16le(in + 27);
+            identity.serial_set = true;
+            break;
+        case CMD_GET_FIRMWARE_INFO:
+            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
+            out[0] = 1;
+            out[1] = uint8_t(mode);
+            put_u16le(out + 2, identity.type_code);
+            out[4] = identity.bootloader_version;
+            length = 5;
+            break;
+        case CMD_GET_INFO_LEGACY:
+            out[0] = identity.serial_set ? 1 : 0;
+            out[1] = uint8_t(mode);
+            put_name(out + 2, 21, identity.name.substr(0, 20));
+            out[23] = identity.kind;
+            put_u16le(out + 24, identity.serial_set ? identity.serial : 0xFFFF);
+            out[26] = identity.serial_set ? identity.bootloader_version : 0xFF;
+            length = 27;
+            break;
+        case CMD_SET_INFO_LEGACY:
+            identity.name = take_name(in + 2, 20);
+            identity.serial = get_u16le(in + 24);
+            identity.serial_set = true;
+            break;
+        case CMD_GET_VERSION_TEXT:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            put_name(out + 1, 25, identity.version_text);
+            length = 26;
+            break;
+        case CMD_START_FIRMWARE:
+            if (boot) reenumerate_requested = true;
+            break;
+        default:
+            result = RESULT_UNSUPPORTED;
+            break;
+    }
+    if (auto it = forced_results.find(code); it != forced_results.end()) {
+        result = uint8_t(it->second);
+        if (code == CMD_START_FIRMWARE) reenumerate_requested = false;
+    }
+    response.bytes[FRAME_RESULT] = result;
+    response.bytes[FRAME_LENGTH] = length;
+    return true;
+}

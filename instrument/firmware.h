@@ -1,0 +1,44 @@
+// The instrument's firmware as the tool sees it: answers command frames with plausible state.
+//
+// Not thread-safe by itself: the simulated bus serialises every call under its device lock.
+#pragma once
+
+#include "link/command_frame.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+struct sim_identity {
+    std::string name = "SAMPLER-01";   // at most 20 characters are sent
+    uint16_t serial = 1234;
+    uint16_t board_serial = 5678;
+    uint16_t type_code = 1100;         // product type, see device_type_text
+    uint8_t kind = 1;                  // the same type as an older-firmware device kind
+    uint8_t bootloader_version = 3;
+    bool serial_set = true;            // older identity block: byte 0
+    std::string version_text = "2.4.1 (sim)";
+};
+
+enum class sim_mode : uint8_t {
+    firmware = 0,
+    bootloader = 1,               // the bootloader runs
+    firmware_bootloader_upgrade = 2,  // firmware that allows a bootloader upgrade
+};
+
+struct sim_firmware {
+    sim_identity identity;
+    sim_mode mode = sim_mode::firmware;
+    sim_mode mode_after_start = sim_mode::firmware;  // what CMD_START_FIRMWARE comes back as
+    bool older_firmware = false;  // answers 9 to the current identity commands
+    uint8_t info_format = 2;      // byte 0 of device_info as stored
+    std::map<uint16_t, int> forced_results;  // command -> result byte (fault injection)
+    std::set<uint16_t> silent_commands;       // commands that get no answer at all
+
+    // Set by the model when the instrument is to leave the bus and come back (start firmware).
+    bool reenumerate_requested = false;
+
+    // Fills the response for one request. Returns false when the instrument does not answer.
+    bool handle(const command_frame& request, command_frame& response);
+};

@@ -1,0 +1,436 @@
+#include "instrument/sim_bus.h"
+
+#include "platform/hid_bus.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+using steady = std::chrono::steady_clock;
+
+namespace {
+
+struct sim_port;
+
+struct watcher {
+    hid_watch_fn fn;
+    void* user;
+};
+
+std::mutex g_bus_lock;
+std::vector<std::shared_ptr<sim_device>> g_devices;
+std::vector<watcher*> g_watchers;
+int g_next_number = 1;
+
+void notify(uint32_t code, const std::string& path) {
+    std::vector<watcher> copy;
+    {
+        std::lock_guard l(g_bus_lock);
+        for (watcher* w : g_watchers) copy.push_back(*w);
+    }
+    for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
+}
+
+}  // namespace
+
+struct queued_report {
+    steady::time_point ready_at;
+    command_frame frame;
+};
+
+struct sim_device::impl {
+    mutable std::mutex m;
+    std::condition_variable cv;  // readers, stalled writers, re-enumeration timer
+    std::string path;
+    std::string hardware_ids;
+    bool input_report_id1 = true;
+    sim_firmware firmware;
+    bool plugged = false;
+    uint64_t plug_generation = 0;  // a port opened under one generation dies with it
+    sim_port* open_port = nullptr;
+    sim_latency latency = sim_latency::none;
+
+    int drop_count = 0;
+    uint32_t delay_next_ms = 0;
+    int wrong_sequence_count = 0;
+    bool never_answer = false;
+    bool unplug_next = false;
+    bool stalled = false;
+
+    std::deque<command_frame> log;
+    size_t log_total = 0;
+
+    uint32_t reenumerate_delay_ms = 300;
+    std::thread timer;
+    bool timer_cancel = false;
+};
+
+namespace {
+
+struct sim_port {
+    std::shared_ptr<sim_device::impl> dev;
+    uint64_t generation;
+    std::deque<queued_report> input;
+    bool cancelled = false;
+};
+
+constexpr size_t LOG_LIMIT = 4096;
+
+std::chrono::milliseconds transfer_time(const sim_device::impl& d) {
+    if (d.latency != sim_latency::usb_full_speed) return std::chrono::milliseconds(0);
+    size_t wire = d.input_report_id1 ? 129 : 128;  // a 0 report id is not sent on the wire
+    return std::chrono::milliseconds((wire + 63) / 64);
+}
+
+bool port_alive(const sim_port* p) { return p->dev->plugged && p->dev->plug_generation == p->generation; }
+
+void do_unplug(sim_device::impl& d) {
+    d.plugged = false;
+    d.cv.notify_all();
+}
+
+// Takes the device off the bus, then tells the watchers (outside every lock).
+void unplug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
+    std::string path;
+    {
+        std::lock_guard l(d->m);
+        if (!d->plugged) return;
+        do_unplug(*d);
+        path = d->path;
+    }
+    notify(HID_EVENT_REMOVE_COMPLETE, path);
+}
+
+void plug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
+    std::string path;
+    {
+        std::lock_guard l(d->m);
+        if (d->plugged) return;
+        d->plugged = true;
+        ++d->plug_generation;
+        path = d->path;
+    }
+    notify(HID_EVENT_ARRIVAL, path);
+}
+
+// After "start firmware": leave the bus once the answer has gone out, come back running firmware.
+void start_reenumeration(const std::shared_ptr<sim_device::impl>& d, steady::time_point answer_at) {
+    std::weak_ptr<sim_device::impl> weak = d;
+    std::unique_lock l(d->m);
+    if (d->timer.joinable()) {
+        d->timer_cancel = true;
+        d->cv.notify_all();
+        l.unlock();
+        d->timer.join();
+        l.lock();
+    }
+    d->timer_cancel = false;
+    const auto back_at = answer_at + std::chrono::milliseconds(20 + d->reenumerate_delay_ms);
+    sim_device::impl* raw = d.get();
+    d->timer = std::thread([raw, weak, answer_at, back_at] {
+        std::unique_lock lk(raw->m);
+        if (raw->cv.wait_until(lk, answer_at + std::chrono::milliseconds(20), [&] { return raw->timer_cancel; }))
+            return;
+        lk.unlock();
+        if (auto d = weak.lock()) unplug_and_notify(d);
+        lk.lock();
+        if (raw->cv.wait_until(lk, back_at, [&] { return raw->timer_cancel; })) return;
+        raw->firmware.mode = raw->firmware.mode_after_start;
+        lk.unlock();
+        if (auto d = weak.lock()) plug_and_notify(d);
+    });
+}
+
+// ---- backend -----------------------------------------------------------------------------
+
+void sim_enumerate(void*, std::vector<hid_device_desc>& out) {
+    std::lock_guard l(g_bus_lock);
+    for (auto& dev : g_devices) {
+        std::lock_guard dl(dev->d->m);
+        if (dev->d->plugged) out.push_back({dev->d->path, dev->d->hardware_ids});
+    }
+}
+
+void* sim_open(void*, const char* path) {
+    auto dev = sim_bus_find(path);
+    if (!dev) return nullptr;
+    std::lock_guard l(dev->d->m);
+    if (!dev->d->plugged || dev->d->open_port) return nullptr;  // absent, or held exclusively
+    auto* p = new sim_port{dev->d, dev->d->plug_generation, {}, false};
+    dev->d->open_port = p;
+    return p;
+}
+
+void sim_close(void*, void* port) {
+    auto* p = static_cast<sim_port*>(port);
+    {
+        std::lock_guard l(p->dev->m);
+        if (p->dev->open_port == p) p->dev->open_port = nullptr;
+    }
+    delete p;
+}
+
+int sim_write(void*, void* port, const uint8_t* report, size_t len) {
+    auto* p = static_cast<sim_port*>(port);
+    auto& d = *p->dev;
+    std::unique_lock l(d.m);
+    d.cv.wait(l, [&] { return !d.stalled || !port_alive(p); });
+    if (!port_alive(p)) return HID_ERR_IO;
+    const auto transfer = transfer_time(d);
+    if (transfer.count() > 0) {
+        const auto done = steady::now() + transfer;
+        l.unlock();
+        std::this_thread::sleep_until(done);
+        l.lock();
+        if (!port_alive(p)) return HID_ERR_IO;
+    }
+    command_frame request{};
+    std::memcpy(request.bytes, report, std::min(len, FRAME_SIZE));
+    d.log.push_back(request);
+    ++d.log_total;
+    if (d.log.size() > LOG_LIMIT) d.log.pop_front();
+
+    if (d.unplug_next) {
+        d.unplug_next = false;
+        l.unlock();
+        unplug_and_notify(p->dev);
+        return HID_OK;  // the request went out; its answer never comes
+    }
+    command_frame response;
+    if (!d.firmware.handle(request, response)) return HID_OK;
+    const bool reenumerate = d.firmware.reenumerate_requested;
+    d.firmware.reenumerate_requested = false;
+    if (d.never_answer) return HID_OK;
+    if (d.drop_count > 0) {
+        --d.drop_count;
+        return HID_OK;
+    }
+    if (d.wrong_sequence_count > 0) {
+        --d.wrong_sequence_count;
+        response.bytes[FRAME_SEQUENCE] = uint8_t(response.bytes[FRAME_SEQUENCE] + 128);
+    }
+    auto ready = steady::now() + transfer;
+    if (d.delay_next_ms) {
+        ready += std::chrono::milliseconds(d.delay_next_ms);
+        d.delay_next_ms = 0;
+    }
+    p->input.push_back({ready, response});
+    d.cv.notify_all();
+    if (reenumerate) {
+        l.unlock();
+        start_reenumeration(p->dev, ready);
+    }
+    return HID_OK;
+}
+
+int sim_read(void*, void* port, uint8_t* report, size_t len) {
+    auto* p = static_cast<sim_port*>(port);
+    auto& d = *p->dev;
+    std::unique_lock l(d.m);
+    for (;;) {
+        if (p->cancelled) return HID_ERR_CANCELLED;
+        if (!port_alive(p)) return HID_ERR_IO;
+        if (!p->input.empty()) {
+            const auto ready = p->input.front().ready_at;
+            if (ready <= steady::now()) {
+                std::memcpy(report, p->input.front().frame.bytes, std::min(len, FRAME_SIZE));
+                p->input.pop_front();
+                return HID_OK;
+            }
+            d.cv.wait_until(l, ready);
+        } else {
+            d.cv.wait(l);
+        }
+    }
+}
+
+void sim_cancel(void*, void* port) {
+    auto* p = static_cast<sim_port*>(port);
+    std::lock_guard l(p->dev->m);
+    p->cancelled = true;
+    p->dev->cv.notify_all();
+}
+
+void sim_rearm(void*, void* port) {
+    auto* p = static_cast<sim_port*>(port);
+    std::lock_guard l(p->dev->m);
+    p->cancelled = false;
+}
+
+void sim_flush(void*, void* port) {
+    auto* p = static_cast<sim_port*>(port);
+    std::lock_guard l(p->dev->m);
+    const auto now = steady::now();
+    std::erase_if(p->input, [&](const queued_report& r) { return r.ready_at <= now; });
+}
+
+int sim_probe(void*, void* port) {
+    auto* p = static_cast<sim_port*>(port);
+    std::lock_guard l(p->dev->m);
+    return p->dev->input_report_id1 ? HID_PROBE_HAS_ID1 : HID_PROBE_NO_ID1;
+}
+
+void* sim_watch_start(void*, hid_watch_fn fn, void* user) {
+    auto* w = new watcher{fn, user};
+    std::lock_guard l(g_bus_lock);
+    g_watchers.push_back(w);
+    return w;
+}
+
+void sim_watch_stop(void*, void* token) {
+    auto* w = static_cast<watcher*>(token);
+    {
+        std::lock_guard l(g_bus_lock);
+        std::erase(g_watchers, w);
+    }
+    delete w;
+}
+
+const hid_backend g_sim = {
+    "sim:", nullptr, sim_enumerate, sim_open, sim_close, sim_write, sim_read, sim_cancel, sim_rearm,
+    sim_flush, sim_probe, sim_watch_start, sim_watch_stop,
+};
+
+}  // namespace
+
+// ---- sim_device ----------------------------------------------------------------------------
+
+sim_device::~sim_device() {
+    std::thread timer;
+    {
+        std::lock_guard l(d->m);
+        d->timer_cancel = true;
+        d->cv.notify_all();
+        timer = std::move(d->timer);
+    }
+    if (timer.joinable()) {
+        if (timer.get_id() == std::this_thread::get_id()) timer.detach();
+        else timer.join();
+    }
+}
+
+void sim_device::plug() { plug_and_notify(d); }
+void sim_device::unplug() { unplug_and_notify(d); }
+
+bool sim_device::plugged() const {
+    std::lock_guard l(d->m);
+    return d->plugged;
+}
+
+void sim_device::restart(const std::function<void(sim_firmware&)>& change) {
+    unplug();
+    {
+        std::lock_guard l(d->m);
+        if (change) change(d->firmware);
+    }
+    plug();
+}
+
+void sim_device::set_latency(sim_latency latency) {
+    std::lock_guard l(d->m);
+    d->latency = latency;
+}
+
+void sim_device::drop_next_responses(int count) {
+    std::lock_guard l(d->m);
+    d->drop_count = count;
+}
+
+void sim_device::delay_next_response(uint32_t ms) {
+    std::lock_guard l(d->m);
+    d->delay_next_ms = ms;
+}
+
+void sim_device::wrong_sequence_next(int count) {
+    std::lock_guard l(d->m);
+    d->wrong_sequence_count = count;
+}
+
+void sim_device::force_result(uint16_t command, int result) {
+    std::lock_guard l(d->m);
+    if (result < 0) d->firmware.forced_results.erase(command);
+    else d->firmware.forced_results[command] = result;
+}
+
+void sim_device::set_never_answer(bool on) {
+    std::lock_guard l(d->m);
+    d->never_answer = on;
+}
+
+void sim_device::unplug_on_next_request() {
+    std::lock_guard l(d->m);
+    d->unplug_next = true;
+}
+
+void sim_device::stall_writes(bool on) {
+    std::lock_guard l(d->m);
+    d->stalled = on;
+    d->cv.notify_all();
+}
+
+std::vector<command_frame> sim_device::requests() const {
+    std::lock_guard l(d->m);
+    return {d->log.begin(), d->log.end()};
+}
+
+void sim_device::clear_requests() {
+    std::lock_guard l(d->m);
+    d->log.clear();
+    d->log_total = 0;
+}
+
+size_t sim_device::request_count() const {
+    std::lock_guard l(d->m);
+    return d->log_total;
+}
+
+void sim_device::with_firmware(const std::function<void(sim_firmware&)>& fn) {
+    std::lock_guard l(d->m);
+    fn(d->firmware);
+}
+
+void sim_device::set_reenumerate_delay(uint32_t ms) {
+    std::lock_guard l(d->m);
+    d->reenumerate_delay_ms = ms;
+}
+
+// ---- bus -----------------------------------------------------------------------------------
+
+void sim_bus_install() { hid_bus_register(&g_sim); }
+
+std::shared_ptr<sim_device> sim_bus_add(const sim_device_config& config) {
+    auto dev = std::make_shared<sim_device>();
+    dev->d = std::make_shared<sim_device::impl>();
+    {
+        std::lock_guard l(g_bus_lock);
+        dev->path_ = config.path.empty() ? "sim:" + std::to_string(g_next_number++) : config.path;
+        g_devices.push_back(dev);
+    }
+    dev->d->path = dev->path_;
+    dev->d->hardware_ids = config.hardware_ids;
+    dev->d->input_report_id1 = config.input_report_id1;
+    dev->d->firmware = config.firmware;
+    dev->plug();
+    return dev;
+}
+
+void sim_bus_reset() {
+    std::vector<std::shared_ptr<sim_device>> devices;
+    {
+        std::lock_guard l(g_bus_lock);
+        devices.swap(g_devices);
+        g_next_number = 1;
+    }
+    for (auto& dev : devices) dev->unplug();
+}
+
+std::shared_ptr<sim_device> sim_bus_find(const std::string& path) {
+    std::lock_guard l(g_bus_lock);
+    for (auto& dev : g_devices)
+        if (dev->path() == path) return dev;
+    return nullptr;
+}

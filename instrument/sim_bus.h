@@ -1,0 +1,76 @@
+// The virtual instrument on a simulated HID bus: "sim:" device paths that can be plugged and
+// unplugged at run time, with a latency model and fault injection for tests.
+#pragma once
+
+#include "instrument/firmware.h"
+#include "link/command_frame.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sim_device_config {
+    std::string path;  // empty: "sim:N" with the next free number
+    // Hardware-id list, each id terminated by '\0'.
+    std::string hardware_ids = std::string("HID\\VID_04D8&PID_EABD&REV_0100\0HID\\VID_04D8&PID_EABD\0", 53);
+    bool input_report_id1 = true;  // whether the report descriptor declares input report 1
+    sim_firmware firmware;
+};
+
+// Per-report transfer time of the simulated USB link.
+enum class sim_latency : uint8_t {
+    none,
+    usb_full_speed,  // ceil(bytes on the wire / 64) ms per report, answer in the next 1 ms frame
+};
+
+class sim_device {
+public:
+    ~sim_device();
+    const std::string& path() const { return path_; }
+
+    void plug();
+    void unplug();
+    bool plugged() const;
+
+    // Restarts the instrument as it would come back after a power cycle (unplug, change, plug).
+    void restart(const std::function<void(sim_firmware&)>& change);
+
+    void set_latency(sim_latency latency);
+
+    // Fault injection.
+    void drop_next_responses(int count);
+    void delay_next_response(uint32_t ms);
+    void wrong_sequence_next(int count);
+    void force_result(uint16_t command, int result);  // result < 0 clears
+    void set_never_answer(bool on);
+    void unplug_on_next_request();
+    void stall_writes(bool on);  // a write blocks like a wedged device until released or unplugged
+
+    // Every request the instrument received, oldest first (the last 4096).
+    std::vector<command_frame> requests() const;
+    void clear_requests();
+    size_t request_count() const;
+
+    // Runs fn on the firmware model under the device lock.
+    void with_firmware(const std::function<void(sim_firmware&)>& fn);
+
+    // Delay before a device that was told to start its firmware comes back.
+    void set_reenumerate_delay(uint32_t ms);
+
+    struct impl;
+    std::shared_ptr<impl> d;
+
+private:
+    friend std::shared_ptr<sim_device> sim_bus_add(const sim_device_config&);
+    std::string path_;
+};
+
+// Registers the "sim:" backend on the HID bus (idempotent).
+void sim_bus_install();
+// Adds a device and plugs it in.
+std::shared_ptr<sim_device> sim_bus_add(const sim_device_config& config = {});
+// Unplugs and forgets every device.
+void sim_bus_reset();
+std::shared_ptr<sim_device> sim_bus_find(const std::string& path);

@@ -1,0 +1,82 @@
+#include "link/worker_thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <semaphore>
+#include <system_error>
+#include <thread>
+
+struct worker_thread {
+    std::binary_semaphore wake{0};
+    std::atomic<int> stop{0};
+    void* user = nullptr;
+    worker_routine routine = nullptr;
+    // Two references: the owner's (given up by worker_thread_stop) and the routine's (given up
+    // when it returns). Whoever is last frees the object.
+    std::atomic<int> refs{2};
+    std::mutex m;
+    std::condition_variable cv_done;
+    bool done = false;
+};
+
+namespace {
+
+constexpr auto STOP_WAIT = std::chrono::milliseconds(100);
+
+void release(worker_thread* w) {
+    if (w->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete w;
+}
+
+void run(worker_thread* w) {
+    w->routine(w);
+    {
+        std::lock_guard l(w->m);
+        w->done = true;
+        w->cv_done.notify_all();
+    }
+    release(w);
+}
+
+}  // namespace
+
+worker_thread* worker_thread_start(worker_routine routine, void* user_data) {
+    if (!routine) return nullptr;
+    auto* w = new worker_thread;
+    w->user = user_data;
+    w->routine = routine;
+    try {
+        std::thread(run, w).detach();
+    } catch (const std::system_error&) {
+        delete w;
+        return nullptr;
+    }
+    return w;
+}
+
+worker_thread* worker_thread_stop(worker_thread* w) {
+    if (!w) return nullptr;
+    w->stop.store(1);
+    w->wake.release();
+    {
+        std::unique_lock l(w->m);
+        w->cv_done.wait_for(l, STOP_WAIT, [&] { return w->done; });
+    }
+    release(w);
+    return nullptr;
+}
+
+void* worker_thread_user(const worker_thread* w) { return w->user; }
+
+bool worker_thread_stopping(const worker_thread* w) { return w->stop.load() != 0; }
+
+bool worker_thread_wait(worker_thread* w, uint32_t ms) {
+    return w->wake.try_acquire_for(std::chrono::milliseconds(ms));
+}
+
+bool worker_thread_pause(worker_thread* w) {
+    if (worker_thread_stopping(w)) return true;
+    worker_thread_wait(w, 2);
+    return worker_thread_stopping(w);
+}

@@ -1,0 +1,32 @@
+// A background routine for a window, stoppable at once from the window's thread.
+//
+// The routine sleeps between passes on the object's wake semaphore, so a stop wakes it without
+// waiting out the poll period. The object is shared between the owner and the routine: when a
+// stop gives up waiting (the routine is still inside a slow exchange), the object lives on until
+// the routine returns.
+#pragma once
+
+#include <cstdint>
+
+struct worker_thread;
+
+// The routine receives the object and returns 0. It must follow this contract: do a pass; if
+// worker_thread_stopping, return; worker_thread_wait for the poll period; if stopping, return.
+using worker_routine = int (*)(worker_thread* self);
+
+// Starts the routine at once. nullptr when the thread cannot be created.
+worker_thread* worker_thread_start(worker_routine routine, void* user_data);
+
+// Stops the routine and gives up the owner's reference; returns nullptr for the caller to store
+// back. Accepts nullptr. Waits at most 100 ms for the routine to end.
+worker_thread* worker_thread_stop(worker_thread* worker);
+
+void* worker_thread_user(const worker_thread* worker);
+bool worker_thread_stopping(const worker_thread* worker);
+
+// Waits up to ms on the wake semaphore; returns true when woken by a stop (or a wake).
+bool worker_thread_wait(worker_thread* worker, uint32_t ms);
+
+// Pauses between the entries of a list read: a 2 ms wait with the stop flag checked before and
+// after. Returns true when the routine should stop.
+bool worker_thread_pause(worker_thread* worker);

@@ -1,0 +1,210 @@
+// The Linux transport on a pseudo-terminal: the link drives a byte-stream node exactly as it
+// drives a hidraw node, and a firmware model answers at the other end.
+#include "instrument/firmware.h"
+#include "link/commands.h"
+#include "link/link.h"
+#include "platform/hid_bus.h"
+#include "platform/hid_linux.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The instrument's end of the pty: reads whole requests and answers them, with a few faults.
+class PtyInstrument {
+public:
+    PtyInstrument() {
+        char name[256];
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
+        termios t;
+        ::tcgetattr(slave_, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave_, TCSANOW, &t);
+        path_ = name;
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~PtyInstrument() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+    }
+    const std::string& path() const { return path_; }
+    bool ok() const { return !path_.empty(); }
+
+    void drop_next() { drop_.store(1); }
+    void delay_next(int ms) { delay_ms_.store(ms); }
+    std::vector<command_frame> requests() {
+        std::lock_guard l(m_);
+        return log_;
+    }
+    void hang_up() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    void serve() {
+        std::vector<uint8_t> buf;
+        std::vector<std::pair<std::chrono::steady_clock::time_point, command_frame>> pending;
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            ::poll(&p, 1, 2);
+            if (p.revents & POLLIN) {
+                uint8_t chunk[512];
+                ssize_t n = ::read(master_, chunk, sizeof chunk);
+                if (n > 0) buf.insert(buf.end(), chunk, chunk + n);
+            }
+            while (buf.size() >= FRAME_SIZE) {
+                command_frame req, resp;
+                std::memcpy(req.bytes, buf.data(), FRAME_SIZE);
+                buf.erase(buf.begin(), buf.begin() + FRAME_SIZE);
+                {
+                    std::lock_guard l(m_);
+                    log_.push_back(req);
+                }
+                fw_.handle(req, resp);
+                if (drop_.exchange(0)) continue;
+                pending.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.exchange(0)), resp});
+            }
+            for (auto it = pending.begin(); it != pending.end();) {
+                if (it->first <= std::chrono::steady_clock::now()) {
+                    ssize_t w = ::write(master_, it->second.bytes, FRAME_SIZE);
+                    (void)w;
+                    it = pending.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
+
+    int master_ = -1, slave_ = -1;
+    std::string path_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> drop_{0}, delay_ms_{0};
+    std::mutex m_;
+    std::vector<command_frame> log_;
+    sim_firmware fw_;
+};
+
+class PtyLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { hid_bus_register(hid_linux_backend()); }
+    void TearDown() override { link_close(); }
+};
+
+command_frame request(uint16_t code) {
+    command_frame f;
+    frame_prepare(f, code, 0);
+    return f;
+}
+
+TEST_F(PtyLinkTest, ExchangesSequenceNumbersAndRecoversFromFaults) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    ASSERT_EQ(link_open(dev.path().c_str(), 150), 0);
+    for (int i = 0; i < 256; ++i) {
+        command_frame f = request(CMD_GET_FIRMWARE_INFO);
+        ASSERT_EQ(link_transact(f), LINK_OK) << i;
+        ASSERT_EQ(f.bytes[FRAME_SEQUENCE], uint8_t(i + 2));
+    }
+    auto sent = dev.requests();
+    ASSERT_EQ(sent.size(), 256u);
+    EXPECT_EQ(sent[0].bytes[FRAME_SEQUENCE], 2);
+    EXPECT_EQ(sent[254].bytes[FRAME_SEQUENCE], 0);
+    EXPECT_EQ(sent[255].bytes[FRAME_SEQUENCE], 1);
+
+    dev.drop_next();
+    command_frame f = request(CMD_GET_DEVICE_INFO);
+    command_frame before = f;
+    EXPECT_EQ(link_transact(f), LINK_ERR_TIMEOUT);
+    EXPECT_EQ(std::memcmp(f.bytes, before.bytes, FRAME_SIZE), 0);
+    EXPECT_EQ(link_transact(f), LINK_OK);
+
+    // A late answer arrives while the next request waits: that caller still gets its own.
+    link_close();
+    ASSERT_EQ(link_open(dev.path().c_str(), 300), 0);
+    dev.delay_next(400);
+    f = request(CMD_GET_DEVICE_INFO);
+    EXPECT_EQ(link_transact(f), LINK_ERR_TIMEOUT);
+    dev.delay_next(200);
+    f = request(CMD_GET_VERSION_TEXT);
+    ASSERT_EQ(link_transact(f), LINK_OK);
+    EXPECT_EQ(frame_code(f), CMD_GET_VERSION_TEXT);
+}
+
+TEST_F(PtyLinkTest, ANodeThatIsNotHidKeepsThePreviousReportId) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    uint8_t before = link_report_id();
+    ASSERT_EQ(link_open(dev.path().c_str(), 150), 0);
+    EXPECT_EQ(link_report_id(), before);
+}
+
+TEST_F(PtyLinkTest, OpenIsExclusive) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    hid_port* a = hid_port_open(dev.path().c_str());
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(hid_port_open(dev.path().c_str()), nullptr);
+    hid_port_close(a);
+    hid_port* b = hid_port_open(dev.path().c_str());
+    EXPECT_NE(b, nullptr);
+    hid_port_close(b);
+}
+
+TEST_F(PtyLinkTest, CancelWakesABlockedReadAndIsNotLostBeforeIt) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    hid_port* port = hid_port_open(dev.path().c_str());
+    ASSERT_NE(port, nullptr);
+    uint8_t buf[FRAME_SIZE];
+    std::atomic<int> result{-1};
+    std::thread reader([&] { result = hid_port_read(port, buf, FRAME_SIZE); });
+    std::this_thread::sleep_for(20ms);
+    hid_port_cancel(port);
+    reader.join();
+    EXPECT_EQ(result.load(), HID_ERR_CANCELLED);
+    // Still in force for a read that starts after the cancel, until rearmed.
+    EXPECT_EQ(hid_port_read(port, buf, FRAME_SIZE), HID_ERR_CANCELLED);
+    hid_port_rearm(port);
+    command_frame f = request(CMD_GET_FIRMWARE_INFO);
+    f.bytes[FRAME_SEQUENCE] = 9;
+    ASSERT_EQ(hid_port_write(port, f.bytes, FRAME_SIZE), HID_OK);
+    ASSERT_EQ(hid_port_read(port, buf, FRAME_SIZE), HID_OK);
+    EXPECT_EQ(buf[FRAME_SEQUENCE], 9);
+    hid_port_close(port);
+}
+
+TEST_F(PtyLinkTest, HangUpFailsTheReadInsteadOfSpinning) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    hid_port* port = hid_port_open(dev.path().c_str());
+    ASSERT_NE(port, nullptr);
+    dev.hang_up();
+    uint8_t buf[FRAME_SIZE];
+    EXPECT_EQ(hid_port_read(port, buf, FRAME_SIZE), HID_ERR_IO);
+    hid_port_close(port);
+}
+
+}  // namespace
