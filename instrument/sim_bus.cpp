@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/prctl.h>
+
 using steady = std::chrono::steady_clock;
 
 namespace {
@@ -84,6 +86,16 @@ std::chrono::milliseconds transfer_time(const sim_device::impl& d) {
     if (d.latency != sim_latency::usb_full_speed) return std::chrono::milliseconds(0);
     size_t wire = d.input_report_id1 ? 129 : 128;  // a 0 report id is not sent on the wire
     return std::chrono::milliseconds((wire + 63) / 64);
+}
+
+// The latency model sleeps for whole milliseconds; the kernel's default 50 us timer slack on
+// every such wake-up would slow the simulated bus below the rate it models.
+void tighten_timer_slack() {
+    thread_local bool done = false;
+    if (!done) {
+        prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+        done = true;
+    }
 }
 
 bool port_alive(const sim_port* p) { return p->dev->plugged && p->dev->plug_generation == p->generation; }
@@ -182,6 +194,7 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
     if (!port_alive(p)) return HID_ERR_IO;
     const auto transfer = transfer_time(d);
     if (transfer.count() > 0) {
+        tighten_timer_slack();
         const auto done = steady::now() + transfer;
         l.unlock();
         std::this_thread::sleep_until(done);
@@ -236,6 +249,7 @@ int sim_read(void*, void* port, uint8_t* report, size_t len) {
         if (!port_alive(p)) return HID_ERR_IO;
         if (!p->input.empty()) {
             const auto ready = p->input.front().ready_at;
+            if (d.latency != sim_latency::none) tighten_timer_slack();
             if (ready <= steady::now()) {
                 std::memcpy(report, p->input.front().frame.bytes, std::min(len, FRAME_SIZE));
                 p->input.pop_front();
