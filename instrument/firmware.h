@@ -21,8 +21,10 @@ struct sim_identity {
     std::string version_text = "2.4.1 (sim)";
 };
 
+// The firmware mode byte. The tool reads 0 as "not identified", so running firmware reports a
+// value other than 0, 1 and 2.
 enum class sim_mode : uint8_t {
-    firmware = 0,
+    firmware = 3,
     bootloader = 1,               // the bootloader runs
     firmware_bootloader_upgrade = 2,  // firmware that allows a bootloader upgrade
 };

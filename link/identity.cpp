@@ -28,7 +28,7 @@ constexpr device_type DEVICE_TYPES[DEVICE_TYPE_COUNT] = {
     {1220, "Meltwater Sampler"},      {1230, "Ballast Water Sampler"},
     {1240, "Outfall Sampler"},        {1250, "Reservoir Sampler"},
     {1260, "Estuary Sampler"},        {1270, "Plankton Filter Sampler"},
-    {1280, "eDNA Filter Sampler"},    {1290, "Microplastics Sampler"},
+    {1280, "eDNA Filter Sampler"},    {1290, "Microplastics Filtration Sampler"},
     {1300, "Trace Metal Sampler"},    {1310, "Nutrient Sampler"},
     {1320, "Hydrocarbon Sampler"},    {1330, "Radionuclide Sampler"},
     {1340, "Filter Test Rig"},        {1350, "Service Bench Unit"},

@@ -1,0 +1,38 @@
+#include "app/main_window.h"
+#include "app/dialog_helpers.h"
+#include "link/bytes.h"
+#include "link/command_frame.h"
+#include "link/commands.h"
+#include "link/identity.h"
+#include "ui_about_dialog.h"
+
+#include <QDialog>
+#include <QPushButton>
+
+int about_dialog_run(QWidget* owner) {
+    QDialog dialog(owner);
+    Ui::about_dialog_form ui;
+    ui.setupUi(&dialog);
+    dialog.setObjectName(QStringLiteral("about_dialog"));
+
+    firmware_info fw{};
+    if (identity_get_firmware_info(fw) == 0)
+        ui_set_text_fmt(ui.device_line, "Device: %s", device_type_text(firmware_info_type(fw)));
+    else
+        ui.device_line->clear();
+
+    command_frame f;
+    frame_prepare(f, CMD_GET_VERSION_TEXT, 0);
+    if (command_exchange(f) == 0) {
+        char version[26];
+        get_text_field(frame_payload(f) + 1, 25, version, sizeof version);
+        ui_set_text_fmt(ui.firmware_version, "Firmware Version: %s", version);
+    } else {
+        ui.firmware_version->clear();
+    }
+    ui_set_text_fmt(ui.gui_version, "GUI Version: %s", GUI_VERSION_TAG);
+
+    QObject::connect(ui.ok_button, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(UI_IDOK); });
+    const int r = dialog.exec();
+    return r == UI_IDOK ? UI_IDOK : UI_IDCANCEL;
+}

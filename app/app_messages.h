@@ -1,0 +1,36 @@
+// The application's window messages, carried as custom Qt events with the same values.
+#pragma once
+
+#include <QEvent>
+#include <QString>
+
+#include <cstdint>
+
+constexpr int MSG_STATUS_HEIGHT = 1025;  // sent by a view: lparam points to an int that receives h
+constexpr int MSG_MENU_STATE = 1027;     // posted by a view: wparam view_id, lparam running flag
+constexpr int MSG_CONNECTED = 1028;      // sent by the connect view: lparam = the opened device_entry*
+constexpr int MSG_UPGRADE_PROGRESS = 1029;
+constexpr int MSG_UPGRADE_DONE = 1030;
+constexpr int MSG_DEVICE_CHANGE = 1100;  // a device arrived or went: code, device type, name
+
+// View ids: the numbers of the views' templates.
+constexpr int VIEW_CONNECT = 36;
+constexpr int VIEW_RUN = 177;
+constexpr int VIEW_DIAGNOSTICS = 42;
+
+class app_message : public QEvent {
+public:
+    app_message(int type, uintptr_t w, intptr_t l) : QEvent(static_cast<QEvent::Type>(type)), wparam(w), lparam(l) {}
+    uintptr_t wparam;
+    intptr_t lparam;
+    intptr_t result = 0;
+};
+
+class device_change_event : public QEvent {
+public:
+    device_change_event(uint32_t c, uint32_t type, const QString& n)
+        : QEvent(static_cast<QEvent::Type>(MSG_DEVICE_CHANGE)), code(c), device_type(type), name(n) {}
+    uint32_t code;
+    uint32_t device_type;  // 5 for a device-interface notification, the only kind that names a device
+    QString name;
+};

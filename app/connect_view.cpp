@@ -1,0 +1,259 @@
+#include "app/connect_view.h"
+
+#include "app/app_messages.h"
+#include "app/dialog_helpers.h"
+#include "link/command_frame.h"
+#include "link/commands.h"
+#include "link/discovery.h"
+#include "link/identity.h"
+#include "link/link.h"
+#include "ui_connect_view.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+#include <cstring>
+
+namespace {
+
+device_entry* connect_selection = nullptr;
+char connect_selected_name[SENSOR_NAME_MAX + 1] = "";
+int connect_await_firmware = 0;
+connect_dialog_fn g_upgrade_dialog = nullptr;
+connect_dialog_fn g_factory_dialog = nullptr;
+
+const list_column CONNECT_COLUMNS[] = {
+    {"Name", 10},
+    {"Serial Number", 10},
+    {"State", 15},
+    {"Type", 35},
+};
+
+class connect_view : public app_view {
+public:
+    explicit connect_view(QWidget* parent) : app_view(parent, VIEW_CONNECT) {
+        ui.setupUi(this);
+        ui.panel_label->setObjectName(QStringLiteral("panel_label"));
+        ui_add_tooltip(ui.connect_button, "Connect To Sensor");
+        ui_add_tooltip(ui.upgrade_button, "Upgrade Sensor Firmware");
+        ui_add_tooltip(ui.factory_button, "Set Factory Settings (requires password)");
+        ui_list_columns(ui.device_list, CONNECT_COLUMNS, 4);
+        ui.device_list->viewport()->installEventFilter(this);
+        connect(ui.connect_button, &QPushButton::clicked, this, [this] { on_connect(); });
+        connect(ui.upgrade_button, &QPushButton::clicked, this, [this] { on_upgrade(); });
+        connect(ui.factory_button, &QPushButton::clicked, this, [this] { on_factory(); });
+        init_layout(ui.panel_label, ui.device_list);
+
+        device_list.entries = nullptr;
+        device_list.count = 0;
+        connect_rebuild_list(this);
+        connect_selection = nullptr;
+        set_buttons(false, false, false);
+        connect_await_firmware = 0;
+    }
+
+    void shutdown() override {
+        alive_ = false;
+        ui.device_list->clear();
+        connect_selection = nullptr;
+        device_list_free();
+    }
+
+    void device_changed(device_change_event* e) override {
+        if (!alive_) return;
+        if (e->code == 0x8000) {
+            connect_rebuild_list(this);
+            connect_selection = connect_find_selected(this);
+            if (connect_await_firmware == 1) {
+                connect_await_firmware = 0;
+                link_close();
+                post_connect();
+            } else {
+                set_buttons(false, false, false);
+            }
+        } else if (e->code == 0x8004) {
+            connect_rebuild_list(this);
+            connect_selection = nullptr;
+            set_buttons(false, false, false);
+        }
+    }
+
+    void set_buttons(bool c, bool u, bool f) {
+        ui.connect_button->setEnabled(c);
+        ui.upgrade_button->setEnabled(u);
+        ui.factory_button->setEnabled(f);
+    }
+
+    Ui::connect_view_form ui;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == ui.device_list->viewport() &&
+            (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseButtonDblClick)) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            if (me->button() == Qt::LeftButton) row_clicked(ui.device_list->itemAt(me->pos()), event->type() == QEvent::MouseButtonDblClick);
+        }
+        return app_view::eventFilter(watched, event);
+    }
+
+private:
+    void row_clicked(QTreeWidgetItem* item, bool double_click) {
+        if (!item) {
+            connect_selection = nullptr;
+            set_buttons(false, false, false);
+            return;
+        }
+        const QByteArray name = item->text(0).left(SENSOR_NAME_MAX).toUtf8();
+        std::snprintf(connect_selected_name, sizeof connect_selected_name, "%s", name.constData());
+        connect_selection = reinterpret_cast<device_entry*>(item->data(0, Qt::UserRole).toULongLong());
+        if (double_click) {
+            post_connect();
+            return;
+        }
+        const uint32_t mode = connect_selection ? connect_selection->mode : 0;
+        set_buttons(mode != 0, mode == FIRMWARE_MODE_BOOTLOADER, mode != 0);
+    }
+
+    void post_connect() {
+        QMetaObject::invokeMethod(this, [this] { if (alive_) on_connect(); }, Qt::QueuedConnection);
+    }
+
+    void on_connect() {
+        if (!connect_selection) {
+            ui_message_fmt(this, "Connect", UI_MB_OK, "%s", "Nothing selected");
+            return;
+        }
+        if (link_open(connect_selection->path, LINK_TIMEOUT_CONNECT_MS) != 0) {
+            ui_message_fmt(this, "Connect", UI_MB_OK, "%s", "Failed to connect");
+            set_buttons(true, false, false);
+            return;
+        }
+        if (connect_selection->mode != FIRMWARE_MODE_BOOTLOADER) {
+            // The main window replaces this view before the send returns; touch nothing after.
+            app_message m(MSG_CONNECTED, 0, reinterpret_cast<intptr_t>(connect_selection));
+            QCoreApplication::sendEvent(window(), &m);
+            return;
+        }
+        command_frame f;
+        frame_prepare(f, CMD_START_FIRMWARE, 0);
+        if (command_exchange(f) == 0) {
+            connect_selection = nullptr;
+            connect_await_firmware = 1;
+            return;
+        }
+        link_close();
+        ui_message_fmt(this, "Connect", UI_MB_OK, "%s", "Failed to start firmware");
+        set_buttons(true, true, true);
+    }
+
+    void on_upgrade() {
+        if (!connect_selection) {
+            ui_message_fmt(this, "Upgrade Firmware", UI_MB_OK, "%s", "Nothing selected");
+            return;
+        }
+        if (link_open(connect_selection->path, LINK_TIMEOUT_SERVICE_MS) != 0) {
+            ui_message_fmt(this, "Upgrade Firmware", UI_MB_OK, "%s", "Failed to connect to sensor");
+            return;
+        }
+        if (g_upgrade_dialog) g_upgrade_dialog(this, connect_selection->mode);
+        link_close();
+    }
+
+    void on_factory() {
+        if (!connect_selection) {
+            ui_message_fmt(this, "Factory Settings", UI_MB_OK, "%s", "Nothing selected");
+            return;
+        }
+        if (link_open(connect_selection->path, LINK_TIMEOUT_SERVICE_MS) != 0) {
+            ui_message_fmt(this, "Factory Settings", UI_MB_OK, "%s", "Failed to connect to sensor");
+            return;
+        }
+        if (g_factory_dialog) g_factory_dialog(this, connect_selection->mode);
+        link_close();
+        connect_rebuild_list(this);
+        connect_selection = nullptr;
+        set_buttons(false, false, false);
+    }
+
+    bool alive_ = true;
+};
+
+connect_view* as_connect(app_view* v) { return v && v->view_id() == VIEW_CONNECT ? static_cast<connect_view*>(v) : nullptr; }
+
+}  // namespace
+
+app_view* connect_view_create(QWidget* parent) { return new connect_view(parent); }
+
+void connect_rebuild_list(app_view* view) {
+    connect_view* v = as_connect(view);
+    if (!v) return;
+    QTreeWidget* list = v->ui.device_list;
+    link_close();
+    list->clear();
+    device_list_free();
+    device_scan();
+    int r = 0;
+    for (size_t i = 0; i < device_list.count; ++i) {
+        device_entry& entry = device_list.entries[i];
+        if (link_open(entry.path, LINK_TIMEOUT_LIST_MS) != 0) continue;
+        device_info info{};
+        firmware_info fw{};
+        int a = identity_get_device_info(info);
+        if (a != 0) a = identity_get_device_info(info);
+        int b = identity_get_firmware_info(fw);
+        if (b != 0) b = identity_get_firmware_info(fw);
+        const auto value = reinterpret_cast<uintptr_t>(&entry);
+        if (a != 0 || b != 0) {
+            entry.mode = 0;
+            ui_list_cell_fmt(list, r, 0, value, "%s", "Unknown device");
+        } else {
+            entry.mode = firmware_info_mode(fw);
+            char name[SENSOR_NAME_MAX + 1];
+            device_info_name(info, name);
+            char state[20];
+            if (entry.mode == FIRMWARE_MODE_BOOTLOADER)
+                std::snprintf(state, sizeof state, "Bootloader (v%u)", unsigned(firmware_info_bootloader_version(fw)));
+            else
+                std::snprintf(state, sizeof state, "Firmware");
+            ui_list_cell_fmt(list, r, 0, value, "%s", name);
+            ui_list_cell_fmt(list, r, 1, 0, "%u", unsigned(device_info_serial(info)));
+            ui_list_cell_fmt(list, r, 2, 0, "%s", state);
+            ui_list_cell_fmt(list, r, 3, 0, "%s", device_type_text(firmware_info_type(fw)));
+        }
+        link_close();
+        ++r;
+    }
+    ui_list_fit_columns(list);
+}
+
+device_entry* connect_find_selected(app_view* view) {
+    connect_view* v = as_connect(view);
+    if (!v) return nullptr;
+    QTreeWidget* list = v->ui.device_list;
+    device_entry* found = nullptr;
+    for (int r = 0; r < list->topLevelItemCount(); ++r) {
+        const QByteArray text = list->topLevelItem(r)->text(0).left(SENSOR_NAME_MAX).toUtf8();
+        if (std::strcmp(text.constData(), connect_selected_name) == 0)
+            found = reinterpret_cast<device_entry*>(ui_list_row_value(list, r));
+    }
+    return found;
+}
+
+void connect_register_upgrade_dialog(connect_dialog_fn open) { g_upgrade_dialog = open; }
+void connect_register_factory_dialog(connect_dialog_fn open) { g_factory_dialog = open; }
+
+QTreeWidget* connect_view_list(app_view* view) {
+    connect_view* v = as_connect(view);
+    return v ? v->ui.device_list : nullptr;
+}
+
+QPushButton* connect_view_button(app_view* view, int index) {
+    connect_view* v = as_connect(view);
+    if (!v) return nullptr;
+    QPushButton* buttons[] = {v->ui.connect_button, v->ui.upgrade_button, v->ui.factory_button};
+    return index >= 0 && index < 3 ? buttons[index] : nullptr;
+}
+
+device_entry* connect_view_selection() { return connect_selection; }
+int connect_view_awaiting_firmware() { return connect_await_firmware; }

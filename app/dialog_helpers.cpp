@@ -1,0 +1,237 @@
+#include "app/dialog_helpers.h"
+
+#include "app/device_time.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimeEdit>
+#include <QTreeWidget>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr size_t TEXT_BUFFER = 256;
+
+ui_message_hook g_message_hook;
+ui_file_hook g_file_hook;
+
+// Formats into the 256-byte buffer; false when the text does not fit or formatting failed.
+bool format_text(char (&buf)[TEXT_BUFFER], const char* fmt, va_list args) {
+    int n = std::vsnprintf(buf, sizeof buf, fmt, args);
+    return n >= 0 && size_t(n) < sizeof buf;
+}
+
+int real_message_box(QWidget* owner, const QString& caption, const QString& text, unsigned type) {
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (type & 0xF0) {
+        case UI_MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+        case UI_MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+        case UI_MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+        case UI_MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+        default: break;
+    }
+    if ((type & 0x0F) == UI_MB_YESNO) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? UI_IDYES : UI_IDNO;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return UI_IDOK;
+}
+
+QLabel* status_part(QStatusBar* bar, int part) {
+    if (!bar) return nullptr;
+    return bar->findChild<QLabel*>(QStringLiteral("part%1").arg(part));
+}
+
+}  // namespace
+
+QWidget* ui_add_tooltip(QWidget* control, const char* text) {
+    if (!control) return nullptr;
+    control->setToolTip(QString::fromUtf8(text));
+    return control;
+}
+
+uint32_t ui_combo_value(const QComboBox* combo, const combo_row* table, int rows) {
+    if (!combo) return 0;
+    int index = combo->currentIndex();
+    if (index < 0 || index >= rows) return 0;
+    return table[index].value;
+}
+
+void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows) {
+    combo->clear();
+    for (int i = 0; i < rows; ++i) combo->addItem(QString::fromUtf8(table[i].text));
+}
+
+double ui_get_double(const QLineEdit* edit) {
+    if (!edit) return 0.0;
+    QByteArray text = edit->text().toLatin1().left(23);
+    return std::strtod(text.constData(), nullptr);
+}
+
+int ui_is_checked(const QAbstractButton* button) { return button && button->isChecked() ? 1 : 0; }
+
+void ui_set_check(QAbstractButton* button, uint8_t flag) {
+    if (button) button->setChecked(flag != 0);
+}
+
+void ui_set_text_fmt(QWidget* control, const char* fmt, ...) {
+    char buf[TEXT_BUFFER];
+    va_list args;
+    va_start(args, fmt);
+    bool ok = format_text(buf, fmt, args);
+    va_end(args);
+    if (!ok || !control) return;
+    const QString text = QString::fromUtf8(buf);
+    if (auto* label = qobject_cast<QLabel*>(control)) label->setText(text);
+    else if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control)) button->setText(text);
+    else control->setWindowTitle(text);
+}
+
+void ui_status_text_fmt(QStatusBar* bar, int part, const char* fmt, ...) {
+    char buf[TEXT_BUFFER];
+    va_list args;
+    va_start(args, fmt);
+    bool ok = format_text(buf, fmt, args);
+    va_end(args);
+    QLabel* label = status_part(bar, part);
+    if (ok && label) label->setText(QString::fromUtf8(buf));
+}
+
+int ui_message_fmt(QWidget* owner, const char* caption, unsigned type, const char* fmt, ...) {
+    char buf[TEXT_BUFFER];
+    va_list args;
+    va_start(args, fmt);
+    bool ok = format_text(buf, fmt, args);
+    va_end(args);
+    if (!ok) return 0;
+    const QString text = QString::fromUtf8(buf);
+    const QString cap = QString::fromUtf8(caption);
+    if (g_message_hook) return g_message_hook(owner, cap, text, type);
+    return real_message_box(owner, cap, text, type);
+}
+
+void ui_list_columns(QTreeWidget* list, const list_column* columns, int count) {
+    const int unit = QFontMetrics(list->font()).averageCharWidth();
+    QStringList captions;
+    for (int i = 0; i < count; ++i) captions << QString::fromUtf8(columns[i].caption);
+    list->setColumnCount(count);
+    list->setHeaderLabels(captions);
+    for (int i = 0; i < count; ++i) list->setColumnWidth(i, columns[i].width * unit);
+}
+
+int ui_list_cell_fmt(QTreeWidget* list, int row, int column, uintptr_t value, const char* fmt, ...) {
+    char buf[TEXT_BUFFER];
+    va_list args;
+    va_start(args, fmt);
+    bool ok = format_text(buf, fmt, args);
+    va_end(args);
+    if (!ok) return row;
+    const QString text = QString::fromUtf8(buf);
+    if (column == 0) {
+        if (row < 0 || row > list->topLevelItemCount()) return -1;
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, text);
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(value));
+        list->insertTopLevelItem(row, item);
+        return row;
+    }
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (!item) return 0;
+    if (column == -1) {
+        item->setText(0, text);
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(value));
+        return 1;
+    }
+    if (column >= list->columnCount()) return 0;
+    item->setText(column, text);
+    return 1;
+}
+
+uintptr_t ui_list_row_value(const QTreeWidget* list, int row) {
+    const QTreeWidgetItem* item = list->topLevelItem(row);
+    return item ? uintptr_t(item->data(0, Qt::UserRole).toULongLong()) : 0;
+}
+
+void ui_list_fit_columns(QTreeWidget* list) {
+    for (int c = 0; c < list->columnCount(); ++c) {
+        const int set = list->columnWidth(c);
+        list->resizeColumnToContents(c);
+        if (list->columnWidth(c) < set) list->setColumnWidth(c, set);
+    }
+}
+
+int ui_list_export(const QTreeWidget* list, int columns, FILE* file) {
+    const QTreeWidgetItem* header = list->headerItem();
+    for (int c = 0; c < columns; ++c) {
+        std::fprintf(file, "%s%s", c ? "," : "", header->text(c).left(255).toUtf8().constData());
+    }
+    std::fputs("\n", file);
+    const int rows = list->topLevelItemCount();
+    for (int r = 0; r < rows; ++r) {
+        const QTreeWidgetItem* item = list->topLevelItem(r);
+        for (int c = 0; c < columns; ++c) {
+            std::fprintf(file, "%s%s", c ? "," : "", item->text(c).left(255).toUtf8().constData());
+        }
+        std::fputs("\n", file);
+    }
+    return rows;
+}
+
+void ui_status_bar_parts(QStatusBar* bar, int part0_width) {
+    auto* part0 = new QLabel(bar);
+    part0->setObjectName(QStringLiteral("part0"));
+    part0->setFixedWidth(part0_width);
+    auto* part1 = new QLabel(bar);
+    part1->setObjectName(QStringLiteral("part1"));
+    bar->addWidget(part0);
+    bar->addWidget(part1, 1);
+}
+
+int schedule_set_start_pickers(QDateEdit* date, QTimeEdit* time, uint32_t t) {
+    calendar_fields f;
+    if (!device_time_to_fields(t, f)) return 0;
+    const QDate d(f.year, f.month, f.day);
+    const QTime tm(f.hour, f.minute, f.second);
+    if (!d.isValid() || !tm.isValid()) return 0;
+    date->setDate(d);
+    time->setTime(tm);
+    return 1;
+}
+
+uint32_t schedule_get_start_pickers(const QDateEdit* date, const QTimeEdit* time) {
+    const QDate d = date->date();
+    const QTime tm = time->time();
+    calendar_fields f{d.year(), d.month(), d.day(), tm.hour(), tm.minute(), tm.second()};
+    return device_time_from_fields(f);
+}
+
+void ui_set_message_hook(ui_message_hook hook) { g_message_hook = std::move(hook); }
+void ui_set_file_hook(ui_file_hook hook) { g_file_hook = std::move(hook); }
+
+QString ui_file_dialog(QWidget* owner, const ui_file_request& request) {
+    if (g_file_hook) return g_file_hook(owner, request);
+    QFileDialog dialog(owner, request.title, request.start_path, request.filter);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(request.default_suffix);
+    if (!request.start_path.isEmpty()) dialog.selectFile(request.start_path);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}

@@ -1,0 +1,92 @@
+// Small helpers every window uses to talk to its controls: printf-style texts (at most 255
+// characters: a longer text changes nothing), list columns, rows and export, check boxes,
+// combo boxes, number fields, message boxes and file dialogs.
+//
+// Message boxes and file dialogs go through replaceable hooks so tests can answer them.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+class QAbstractButton;
+class QComboBox;
+class QDateEdit;
+class QLineEdit;
+class QStatusBar;
+class QTimeEdit;
+class QTreeWidget;
+class QWidget;
+
+#define UI_PRINTF(fmt_index) __attribute__((format(printf, fmt_index, fmt_index + 1)))
+
+// Message box types and results, with their usual values.
+constexpr unsigned UI_MB_OK = 0x00;
+constexpr unsigned UI_MB_YESNO = 0x04;
+constexpr unsigned UI_MB_ICONERROR = 0x10;
+constexpr unsigned UI_MB_ICONQUESTION = 0x20;
+constexpr unsigned UI_MB_ICONWARNING = 0x30;
+constexpr unsigned UI_MB_ICONINFORMATION = 0x40;
+constexpr int UI_IDOK = 1;
+constexpr int UI_IDCANCEL = 2;
+constexpr int UI_IDYES = 6;
+constexpr int UI_IDNO = 7;
+
+struct list_column {
+    const char* caption;
+    int width;  // dialog character units
+};
+
+struct combo_row {
+    uint32_t value;
+    const char* text;
+};
+
+// Tooltip on a control; nullptr (nothing registered) when the control is missing.
+QWidget* ui_add_tooltip(QWidget* control, const char* text);
+uint32_t ui_combo_value(const QComboBox* combo, const combo_row* table, int rows);
+void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows);
+double ui_get_double(const QLineEdit* edit);
+int ui_is_checked(const QAbstractButton* button);
+void ui_set_check(QAbstractButton* button, uint8_t flag);
+
+void ui_set_text_fmt(QWidget* control, const char* fmt, ...) UI_PRINTF(2);
+void ui_status_text_fmt(QStatusBar* bar, int part, const char* fmt, ...) UI_PRINTF(3);
+int ui_message_fmt(QWidget* owner, const char* caption, unsigned type, const char* fmt, ...) UI_PRINTF(4);
+
+void ui_list_columns(QTreeWidget* list, const list_column* columns, int count);
+// Column 0: inserts a row at `row` and returns its index (-1 if refused). Column -1: replaces
+// column 0's text and the row value of row `row`. Column > 0: sets that cell. Returns `row`
+// unchanged, touching nothing, when the text needs more than 255 characters.
+int ui_list_cell_fmt(QTreeWidget* list, int row, int column, uintptr_t value, const char* fmt, ...) UI_PRINTF(5);
+uintptr_t ui_list_row_value(const QTreeWidget* list, int row);
+// Widens (never narrows) each column so its texts are not cut.
+void ui_list_fit_columns(QTreeWidget* list);
+// Writes the captions line and one line per row, comma-separated, unquoted. Returns the rows.
+int ui_list_export(const QTreeWidget* list, int columns, FILE* file);
+
+// The status bar parts: part 0 keeps a fixed width.
+void ui_status_bar_parts(QStatusBar* bar, int part0_width);
+
+// Start pickers of the sampling schedule.
+int schedule_set_start_pickers(QDateEdit* date, QTimeEdit* time, uint32_t t);
+uint32_t schedule_get_start_pickers(const QDateEdit* date, const QTimeEdit* time);
+
+// ---- hooks ------------------------------------------------------------------------------------
+
+using ui_message_hook = std::function<int(QWidget* owner, const QString& caption, const QString& text, unsigned type)>;
+void ui_set_message_hook(ui_message_hook hook);  // an empty hook restores the real message box
+
+struct ui_file_request {
+    bool save = false;
+    QString title;
+    QString filter;          // "Text Files (*.txt)"
+    QString default_suffix;  // "txt"
+    QString start_path;      // the previous choice, if any
+};
+// Returns the chosen path, or an empty text when the operator cancelled.
+using ui_file_hook = std::function<QString(QWidget* owner, const ui_file_request& request)>;
+void ui_set_file_hook(ui_file_hook hook);
+QString ui_file_dialog(QWidget* owner, const ui_file_request& request);

@@ -1,0 +1,13 @@
+// veltranic: the service tool for attached instruments. Takes no arguments.
+#include "app/main_window.h"
+#include "platform/hid_linux.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("veltranic"));
+    hid_bus_register(hid_linux_backend());
+    main_window_create();
+    return QApplication::exec();
+}

@@ -1,0 +1,61 @@
+// The main window: menu, two-part status bar, exactly one view, About box, device changes.
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class app_view;
+
+// Menu command ids.
+constexpr int ID_CANCEL = 2;
+constexpr int ID_FILE_DISCONNECT = 60;
+constexpr int ID_FILE_EXIT = 61;
+constexpr int ID_FILE_SAVE_LOG = 64;
+constexpr int ID_VIEW_RUN = 373;
+constexpr int ID_VIEW_DIAGNOSTICS = 372;
+constexpr int ID_CONFIGURE_IDENTIFICATION = 30;
+constexpr int ID_CONFIGURE_CLOCK = 27;
+constexpr int ID_CONFIGURE_MOTORS = 24;
+constexpr int ID_CONFIGURE_PRESSURE = 25;
+constexpr int ID_CONFIGURE_FLOW = 23;
+constexpr int ID_CONFIGURE_RS232 = 29;
+constexpr int ID_CONFIGURE_CLEANING = 22;
+constexpr int ID_CONFIGURE_SCHEDULE = 1375;
+constexpr int ID_HELP_ABOUT = 68;
+
+constexpr const char* GUI_VERSION_TAG = "VELTRANIC_2_4_3";
+constexpr int STATUS_PART0_WIDTH = 420;
+constexpr int TITLE_MAX = 55;
+
+class main_window : public QMainWindow {
+    Q_OBJECT
+public:
+    main_window();
+    ~main_window() override;
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+};
+
+// Creates and shows the main window (the program's one top-level window).
+main_window* main_window_create();
+// The application font every template was laid out for; main_window_create applies it.
+void main_window_apply_look();
+
+void main_menu_update(int view_id, int running);
+void main_show_identity(int connected);
+void main_switch_view(int view_id);
+// Runs a menu command as if chosen from the menu.
+void main_command(int command_id);
+
+QAction* main_menu_action(int command_id);
+app_view* main_current_view();
+int main_is_connected();
+
+// Opens a configuration dialog for a Configure command; set by the modules that build them.
+using main_dialog_fn = void (*)(QWidget* owner);
+void main_register_dialog(int command_id, main_dialog_fn open);
+
+// The About box (template 2).
+int about_dialog_run(QWidget* owner);

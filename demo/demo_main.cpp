@@ -1,0 +1,144 @@
+// veltranic-demo: the tool with the virtual instrument's bus attached, one instrument plugged
+// in, and the "Virtual Instrument" window beside it.
+//
+//   veltranic-demo              run it
+//   veltranic-demo --tour DIR   walk through every window and save a PNG of each into DIR
+#include "app/app_messages.h"
+#include "app/connect_view.h"
+#include "app/main_window.h"
+#include "demo/instrument_panel.h"
+#include "instrument/sim_bus.h"
+#include "platform/hid_linux.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+QString g_tour_dir;
+std::vector<std::function<void()>> g_steps;
+size_t g_step = 0;
+int g_saved = 0;
+
+void save(QWidget* w, const char* name) {
+    if (!w) return;
+    const QString path = QDir(g_tour_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
+    if (w->grab().save(path)) {
+        std::printf("%s\n", path.toUtf8().constData());
+        ++g_saved;
+    } else {
+        std::fprintf(stderr, "could not save %s\n", path.toUtf8().constData());
+    }
+}
+
+// Saves the modal window that the next step opens, then closes it.
+void save_next_modal(const char* name) {
+    QTimer::singleShot(400, [name] {
+        QWidget* modal = QApplication::activeModalWidget();
+        save(modal, name);
+        if (modal) modal->close();
+    });
+}
+
+void click_row(QTreeWidget* list, int row, bool twice) {
+    if (!list || !list->topLevelItem(row)) return;
+    const QPoint at = list->visualItemRect(list->topLevelItem(row)).center();
+    list->setCurrentItem(list->topLevelItem(row));
+    QMouseEvent release(QEvent::MouseButtonRelease, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &release);
+    if (twice) {
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, at, list->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &dbl);
+    }
+}
+
+void next_step() {
+    if (g_step >= g_steps.size()) {
+        QApplication::exit(g_saved > 0 ? 0 : 1);
+        return;
+    }
+    auto step = g_steps[g_step++];
+    QTimer::singleShot(600, [step] {
+        step();
+        next_step();
+    });
+}
+
+void build_tour(main_window* main, QWidget* panel) {
+    auto view = [] { return main_current_view(); };
+    g_steps = {
+        [=] { save(main, "01-connect-view"); },
+        [=] { click_row(connect_view_list(view()), 0, false); },
+        [=] { save(main, "02-connect-view-selected"); },
+        [=] {
+            save_next_modal("03-about-not-connected");
+            main_command(ID_HELP_ABOUT);
+        },
+        [=] { click_row(connect_view_list(view()), 0, true); },
+        [=] { save(main, "04-run-view"); },
+        [=] {
+            save_next_modal("05-about-connected");
+            main_command(ID_HELP_ABOUT);
+        },
+        [=] { main_command(ID_VIEW_DIAGNOSTICS); },
+        [=] { save(main, "06-diagnostics-view"); },
+        [=] { main_command(ID_VIEW_RUN); },
+        [=] {
+            save_next_modal("07-sensor-disconnected");
+            if (auto dev = sim_bus_find("sim:1")) dev->unplug();
+        },
+        [=] { save(main, "08-connect-view-after-removal"); },
+        [=] { save(panel, "09-virtual-instrument"); },
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("veltranic-demo"));
+    const QStringList args = QApplication::arguments();
+    const int tour = int(args.indexOf(QStringLiteral("--tour")));
+    if (tour > 0) {
+        if (tour + 1 >= args.size()) {
+            std::fprintf(stderr, "usage: veltranic-demo [--tour DIR]\n");
+            return 2;
+        }
+        g_tour_dir = args[tour + 1];
+        QDir().mkpath(g_tour_dir);
+    }
+
+    hid_bus_register(hid_linux_backend());
+    sim_bus_install();
+    QWidget* panel = instrument_panel_create();  // plugs in the first instrument
+    if (!g_tour_dir.isEmpty()) {
+        // A second instrument, in bootloader mode, so the list shows both kinds of row.
+        sim_device_config boot;
+        boot.firmware.mode = sim_mode::bootloader;
+        boot.firmware.identity.name = "HARBOUR-2";
+        boot.firmware.identity.serial = 2002;
+        boot.firmware.identity.type_code = 1130;
+        sim_bus_add(boot);
+    }
+    main_window* main = main_window_create();
+    panel->move(main->frameGeometry().right() + 8, 0);
+    panel->show();
+    QObject::connect(main, &QObject::destroyed, panel, [panel] { panel->close(); });
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+
+    if (!g_tour_dir.isEmpty()) {
+        build_tour(main, panel);
+        next_step();
+    }
+    const int rc = QApplication::exec();
+    sim_bus_reset();
+    return rc;
+}

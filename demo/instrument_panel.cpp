@@ -1,0 +1,172 @@
+#include "demo/instrument_panel.h"
+
+#include "instrument/sim_bus.h"
+#include "link/commands.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct panel_state {
+    std::vector<std::shared_ptr<sim_device>> devices;
+    QComboBox* chooser = nullptr;
+    QLabel* state = nullptr;
+    int next_serial = 1235;
+};
+
+std::shared_ptr<sim_device> chosen(panel_state* s) {
+    int i = s->chooser->currentIndex();
+    return i >= 0 && i < int(s->devices.size()) ? s->devices[size_t(i)] : nullptr;
+}
+
+void refresh(panel_state* s) {
+    auto dev = chosen(s);
+    if (!dev) {
+        s->state->setText(QStringLiteral("no instrument"));
+        return;
+    }
+    QString mode;
+    dev->with_firmware([&](sim_firmware& fw) {
+        mode = fw.mode == sim_mode::bootloader ? QStringLiteral("bootloader") : QStringLiteral("firmware");
+        if (fw.older_firmware) mode += QStringLiteral(", older firmware");
+        mode = QStringLiteral("%1, %2").arg(QString::fromStdString(fw.identity.name), mode);
+    });
+    s->state->setText(QStringLiteral("%1 - %2").arg(dev->plugged() ? QStringLiteral("plugged in") : QStringLiteral("unplugged"), mode));
+}
+
+QPushButton* button(QLayout* layout, const char* text) {
+    auto* b = new QPushButton(QString::fromUtf8(text));
+    layout->addWidget(b);
+    return b;
+}
+
+}  // namespace
+
+QWidget* instrument_panel_create() {
+    auto* w = new QWidget;
+    w->setObjectName(QStringLiteral("instrument_panel"));
+    w->setWindowTitle(QStringLiteral("Virtual Instrument"));
+    auto* s = new panel_state;
+    QObject::connect(w, &QObject::destroyed, [s] { delete s; });
+
+    auto* top = new QVBoxLayout(w);
+    auto* pick = new QHBoxLayout;
+    s->chooser = new QComboBox;
+    pick->addWidget(new QLabel(QStringLiteral("Instrument:")));
+    pick->addWidget(s->chooser, 1);
+    QPushButton* add = button(pick, "Add Instrument");
+    top->addLayout(pick);
+    s->state = new QLabel;
+    top->addWidget(s->state);
+
+    auto* power = new QGroupBox(QStringLiteral("Connection"));
+    auto* pl = new QHBoxLayout(power);
+    QPushButton* plug = button(pl, "Plug In");
+    QPushButton* unplug = button(pl, "Unplug");
+    top->addWidget(power);
+
+    auto* restart = new QGroupBox(QStringLiteral("Restart As"));
+    auto* rl = new QHBoxLayout(restart);
+    QPushButton* as_fw = button(rl, "Firmware");
+    QPushButton* as_boot = button(rl, "Bootloader");
+    QPushButton* as_old = button(rl, "Older Firmware");
+    top->addWidget(restart);
+
+    auto* faults = new QGroupBox(QStringLiteral("Faults"));
+    auto* fl = new QVBoxLayout(faults);
+    auto* row1 = new QHBoxLayout;
+    QPushButton* drop = button(row1, "Drop Next Answer");
+    QPushButton* late = button(row1, "Answer Next Late");
+    QPushButton* wrong = button(row1, "Wrong Sequence");
+    fl->addLayout(row1);
+    auto* row2 = new QHBoxLayout;
+    QPushButton* mid = button(row2, "Unplug Mid-Exchange");
+    auto* silent = new QCheckBox(QStringLiteral("Never Answer"));
+    row2->addWidget(silent);
+    auto* slow = new QCheckBox(QStringLiteral("USB Full-Speed Latency"));
+    row2->addWidget(slow);
+    fl->addLayout(row2);
+    auto* row3 = new QFormLayout;
+    auto* force_cmd = new QSpinBox;
+    force_cmd->setRange(0x100, 0x1B3);
+    force_cmd->setDisplayIntegerBase(16);
+    force_cmd->setPrefix(QStringLiteral("0x"));
+    force_cmd->setValue(CMD_GET_STATUS);
+    auto* force_code = new QSpinBox;
+    force_code->setRange(0, 255);
+    force_code->setValue(4);
+    auto* force_row = new QHBoxLayout;
+    force_row->addWidget(force_cmd);
+    force_row->addWidget(force_code);
+    QPushButton* force = button(force_row, "Force");
+    QPushButton* unforce = button(force_row, "Clear");
+    row3->addRow(QStringLiteral("Force result (command, code):"), force_row);
+    fl->addLayout(row3);
+    top->addWidget(faults);
+    top->addStretch(1);
+
+    auto add_device = [s](sim_device_config config) {
+        auto dev = sim_bus_add(config);
+        s->devices.push_back(dev);
+        s->chooser->addItem(QString::fromStdString(dev->path()));
+        s->chooser->setCurrentIndex(s->chooser->count() - 1);
+        refresh(s);
+    };
+    sim_device_config first;
+    add_device(first);
+
+    QObject::connect(add, &QPushButton::clicked, w, [s, add_device] {
+        sim_device_config c;
+        c.firmware.identity.name = "SAMPLER-0" + std::to_string(s->devices.size() + 1);
+        c.firmware.identity.serial = uint16_t(s->next_serial++);
+        c.firmware.identity.type_code = 1120;
+        add_device(c);
+    });
+    QObject::connect(s->chooser, &QComboBox::currentIndexChanged, w, [s] { refresh(s); });
+    QObject::connect(plug, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->plug(); refresh(s); });
+    QObject::connect(unplug, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->unplug(); refresh(s); });
+    auto restart_as = [s](sim_mode mode, bool older) {
+        if (auto d = chosen(s)) {
+            d->restart([&](sim_firmware& fw) {
+                fw.mode = mode;
+                fw.older_firmware = older;
+            });
+        }
+        refresh(s);
+    };
+    QObject::connect(as_fw, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::firmware, false); });
+    QObject::connect(as_boot, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::bootloader, false); });
+    QObject::connect(as_old, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::firmware, true); });
+    QObject::connect(drop, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->drop_next_responses(1); });
+    QObject::connect(late, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->delay_next_response(4000); });
+    QObject::connect(wrong, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->wrong_sequence_next(1); });
+    QObject::connect(mid, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->unplug_on_next_request(); });
+    QObject::connect(silent, &QCheckBox::toggled, w, [s](bool on) { if (auto d = chosen(s)) d->set_never_answer(on); });
+    QObject::connect(slow, &QCheckBox::toggled, w, [s](bool on) {
+        if (auto d = chosen(s)) d->set_latency(on ? sim_latency::usb_full_speed : sim_latency::none);
+    });
+    QObject::connect(force, &QPushButton::clicked, w, [s, force_cmd, force_code] {
+        if (auto d = chosen(s)) d->force_result(uint16_t(force_cmd->value()), force_code->value());
+    });
+    QObject::connect(unforce, &QPushButton::clicked, w, [s, force_cmd] {
+        if (auto d = chosen(s)) d->force_result(uint16_t(force_cmd->value()), -1);
+    });
+    // The instrument changes by itself too (start firmware re-enumerates it).
+    auto* timer = new QTimer(w);
+    QObject::connect(timer, &QTimer::timeout, w, [s] { refresh(s); });
+    timer->start(500);
+    return w;
+}

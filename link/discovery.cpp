@@ -1,0 +1,109 @@
+#include "link/discovery.h"
+
+#include "platform/hid_bus.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <vector>
+
+device_list_t device_list = {nullptr, 0};
+std::string connected_device_path;
+
+bool device_ids_match(const char* hardware_ids, size_t length) {
+    if (!hardware_ids) return false;
+    // Only the first id of the list counts.
+    const std::string first(hardware_ids, strnlen(hardware_ids, length));
+    for (const char* id : DEVICE_MATCH_IDS) {
+        if (first.find(id) != std::string::npos) return true;
+    }
+    return false;
+}
+
+char* device_path_at(size_t index, bool* end) {
+    *end = false;
+    // Every call takes the devices afresh, as they are now.
+    std::vector<hid_device_desc> present = hid_bus_enumerate();
+    if (index >= present.size()) {
+        *end = true;
+        return nullptr;
+    }
+    const hid_device_desc& d = present[index];
+    if (!device_ids_match(d.hardware_ids.data(), d.hardware_ids.size())) return nullptr;
+    char* copy = new (std::nothrow) char[d.path.size() + 1];
+    if (!copy) return nullptr;
+    std::memcpy(copy, d.path.c_str(), d.path.size() + 1);
+    return copy;
+}
+
+void device_scan() {
+    device_list.entries = nullptr;
+    device_list.count = 0;
+    for (size_t index = 0;; ++index) {
+        bool end = false;
+        char* path = device_path_at(index, &end);
+        if (path) {
+            auto* grown = new (std::nothrow) device_entry[device_list.count + 1];
+            if (!grown) {
+                delete[] path;
+                device_list_free();
+                return;
+            }
+            for (size_t i = 0; i < device_list.count; ++i) grown[i] = device_list.entries[i];
+            grown[device_list.count] = {path, 0};
+            delete[] device_list.entries;
+            device_list.entries = grown;
+            ++device_list.count;
+        }
+        if (end) return;
+    }
+}
+
+void device_list_free() {
+    if (device_list.count == 0) return;
+    for (size_t i = 0; i < device_list.count; ++i) delete[] device_list.entries[i].path;
+    delete[] device_list.entries;
+    device_list.entries = nullptr;
+    device_list.count = 0;
+}
+
+int device_event_code(uint32_t code_offset) { return code_offset <= 5 ? int(code_offset) + 1 : 0; }
+
+int device_is_connected_path(const char* name) {
+    if (!name) return 0;
+    const std::string& c = connected_device_path;
+    size_t i = 0;
+    for (; name[i] != '\0' && i < c.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(name[i])) != std::toupper(static_cast<unsigned char>(c[i])))
+            return 0;
+    }
+    return name[i] == '\0' && i == c.size() ? 1 : 0;
+}
+
+namespace {
+
+struct notify_registration {
+    device_notify_fn fn;
+    void* user;
+    hid_watch* watch;
+};
+
+void relay(void* user, uint32_t code, const char* name) {
+    auto* r = static_cast<notify_registration*>(user);
+    r->fn(r->user, code, DEVICE_NOTIFY_INTERFACE, name);
+}
+
+}  // namespace
+
+void* device_notify_register(device_notify_fn fn, void* user) {
+    auto* r = new notify_registration{fn, user, nullptr};
+    r->watch = hid_bus_watch(relay, r);
+    return r;
+}
+
+void device_notify_unregister(void* handle) {
+    if (!handle) return;
+    auto* r = static_cast<notify_registration*>(handle);
+    hid_bus_unwatch(r->watch);
+    delete r;
+}

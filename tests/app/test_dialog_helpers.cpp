@@ -1,0 +1,140 @@
+#include "app/device_time.h"
+#include "app/dialog_helpers.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string exported(const QTreeWidget& list, int columns, int* rows) {
+    QTemporaryDir dir;
+    const QByteArray path = dir.filePath(QStringLiteral("out.csv")).toUtf8();
+    FILE* f = std::fopen(path.constData(), "w");
+    *rows = ui_list_export(&list, columns, f);
+    std::fclose(f);
+    f = std::fopen(path.constData(), "rb");
+    std::string text;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+const list_column COLUMNS[] = {{"Name", 10}, {"Serial Number", 10}};
+
+TEST(ListHelpers, ExportWritesCaptionsAndRowsUnquoted) {
+    QTreeWidget list;
+    ui_list_columns(&list, COLUMNS, 2);
+    int rows = -1;
+    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\n");
+    EXPECT_EQ(rows, 0);
+
+    EXPECT_EQ(ui_list_cell_fmt(&list, 0, 0, 7, "%s", "Sampler"), 0);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 0, 1, 0, "%u", 12u), 1);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 1, 0, 8, "%s", "Smith, J"), 1);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 1, 1, 0, "%s", "\"13\""), 1);
+    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\nSampler,12\nSmith, J,\"13\"\n");
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(ui_list_row_value(&list, 1), 8u);
+}
+
+TEST(ListHelpers, CellTextLimitsAndReplacement) {
+    QTreeWidget list;
+    ui_list_columns(&list, COLUMNS, 2);
+    const std::string long_text(256, 'x');
+    EXPECT_EQ(ui_list_cell_fmt(&list, 0, 0, 1, "%s", long_text.c_str()), 0);  // the row argument
+    EXPECT_EQ(list.topLevelItemCount(), 0);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 0, 0, 1, "%s", long_text.substr(1).c_str()), 0);
+    EXPECT_EQ(list.topLevelItemCount(), 1);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 5, 0, 1, "%s", "far"), -1);  // past the end: refused
+    EXPECT_EQ(ui_list_cell_fmt(&list, 0, -1, 42, "%s", "renamed"), 1);
+    EXPECT_EQ(list.topLevelItemCount(), 1);
+    EXPECT_EQ(list.topLevelItem(0)->text(0), QStringLiteral("renamed"));
+    EXPECT_EQ(ui_list_row_value(&list, 0), 42u);
+    EXPECT_EQ(ui_list_cell_fmt(&list, 3, 1, 0, "%s", "no such row"), 0);
+}
+
+TEST(ControlHelpers, TextsOf256CharactersChangeNothing) {
+    QLabel label(QStringLiteral("before"));
+    ui_set_text_fmt(&label, "%s", std::string(256, 'y').c_str());
+    EXPECT_EQ(label.text(), QStringLiteral("before"));
+    ui_set_text_fmt(&label, "%s", std::string(255, 'y').c_str());
+    EXPECT_EQ(label.text().size(), 255);
+    ui_set_text_fmt(nullptr, "%s", "ignored");
+
+    int shown = 0;
+    ui_set_message_hook([&](QWidget*, const QString&, const QString&, unsigned) { return ++shown, UI_IDOK; });
+    EXPECT_EQ(ui_message_fmt(nullptr, "Cap", UI_MB_OK, "%s", std::string(256, 'z').c_str()), 0);
+    EXPECT_EQ(shown, 0);
+    EXPECT_EQ(ui_message_fmt(nullptr, "Cap", UI_MB_OK, "%s", "short"), UI_IDOK);
+    EXPECT_EQ(shown, 1);
+    ui_set_message_hook({});
+}
+
+TEST(ControlHelpers, CombosNumbersTooltips) {
+    const combo_row rows[] = {{5, "five"}, {255, "all"}};
+    QComboBox combo;
+    EXPECT_EQ(ui_combo_value(&combo, rows, 2), 0u);  // nothing selected
+    ui_combo_fill(&combo, rows, 2);
+    combo.setCurrentIndex(1);
+    EXPECT_EQ(ui_combo_value(&combo, rows, 2), 255u);
+    EXPECT_EQ(ui_combo_value(&combo, rows, 1), 0u);  // selection outside the table
+
+    QLineEdit edit(QStringLiteral("2.5 litres"));
+    EXPECT_DOUBLE_EQ(ui_get_double(&edit), 2.5);
+    edit.setText(QStringLiteral("abc"));
+    EXPECT_DOUBLE_EQ(ui_get_double(&edit), 0.0);
+
+    EXPECT_EQ(ui_add_tooltip(nullptr, "tip"), nullptr);
+    EXPECT_EQ(ui_add_tooltip(&edit, "tip"), &edit);
+    EXPECT_EQ(edit.toolTip(), QStringLiteral("tip"));
+}
+
+TEST(DeviceTime, TextsAndRefusals) {
+    char buf[21];
+    EXPECT_STREQ(time_text(0, buf), "01/01/1970 00:00:00");
+    EXPECT_STREQ(time_text(1796634300u, buf), "07/12/2026 09:05:00");
+    EXPECT_STREQ(time_text(uint32_t(-43200), buf), "31/12/1969 12:00:00");
+    EXPECT_STREQ(time_text(uint32_t(-43201), buf), "invalid (4294924095)");
+    EXPECT_STREQ(time_text(0x80000000u, buf), "invalid (2147483648)");
+    EXPECT_EQ(std::string(time_text(0x80000000u, buf)).size(), 20u);
+    EXPECT_STREQ(time_text(0x7FFFFFFFu, buf), "19/01/2038 03:14:07");
+    // A leap day.
+    EXPECT_STREQ(time_text(951782400u, buf), "29/02/2000 00:00:00");
+}
+
+TEST(DeviceTime, FieldsRoundTripAndTheEndOfTheCount) {
+    for (uint32_t t : {0u, 59u, 86399u, 951782400u, 1796634300u, 0x7FFFFFFFu}) {
+        calendar_fields f;
+        ASSERT_TRUE(device_time_to_fields(t, f));
+        EXPECT_EQ(device_time_from_fields(f), t);
+    }
+    EXPECT_EQ(device_time_from_fields({2038, 1, 19, 3, 14, 8}), 0xFFFFFFFFu);
+    EXPECT_EQ(device_time_from_fields({2026, 13, 1, 0, 0, 0}), 0xFFFFFFFFu);
+
+    QDateEdit date;
+    QTimeEdit time;
+    date.setDateRange(QDate(1900, 1, 1), QDate(2200, 1, 1));
+    ASSERT_EQ(schedule_set_start_pickers(&date, &time, 1796634300u), 1);
+    EXPECT_EQ(date.date(), QDate(2026, 12, 7));
+    EXPECT_EQ(time.time(), QTime(9, 5, 0));
+    EXPECT_EQ(schedule_get_start_pickers(&date, &time), 1796634300u);
+    EXPECT_EQ(schedule_set_start_pickers(&date, &time, 0x80000000u), 0);
+    EXPECT_EQ(date.date(), QDate(2026, 12, 7));  // unchanged
+    date.setDate(QDate(2038, 1, 19));
+    time.setTime(QTime(3, 14, 8));
+    EXPECT_EQ(schedule_get_start_pickers(&date, &time), 0xFFFFFFFFu);
+}
+
+}  // namespace
