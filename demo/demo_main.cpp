@@ -3,6 +3,8 @@
 //
 //   veltranic-demo              run it
 //   veltranic-demo --tour DIR   walk through every window and save a PNG of each into DIR
+//   veltranic-demo --first-paint  print the wall-clock time (ns since 1970) of the main window's
+//                               first paint and the peak resident memory, then quit
 #include "app/app_messages.h"
 #include "app/connect_view.h"
 #include "app/main_window.h"
@@ -17,8 +19,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -100,6 +105,30 @@ void build_tour(main_window* main, QWidget* panel) {
     };
 }
 
+// Quits at the main window's first paint, reporting when it happened and the peak memory.
+class first_paint_probe : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Paint && !done_) {
+            done_ = true;
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::ifstream status("/proc/self/status");
+            std::string line, peak = "?";
+            while (std::getline(status, line))
+                if (line.rfind("VmHWM:", 0) == 0) peak = line.substr(6);
+            std::printf("first_paint_ns %lld\npeak_rss %s\n",
+                        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()),
+                        peak.c_str());
+            std::fflush(stdout);
+            QTimer::singleShot(0, [] { QApplication::exit(0); });
+        }
+        return QObject::eventFilter(watched, e);
+    }
+
+private:
+    bool done_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,7 +157,13 @@ int main(int argc, char** argv) {
         boot.firmware.identity.type_code = 1130;
         sim_bus_add(boot);
     }
+    first_paint_probe probe;
+    const bool first_paint = args.contains(QStringLiteral("--first-paint"));
     main_window* main = main_window_create();
+    if (first_paint) {
+        main->installEventFilter(&probe);
+        for (QWidget* child : main->findChildren<QWidget*>()) child->installEventFilter(&probe);
+    }
     panel->move(main->frameGeometry().right() + 8, 0);
     panel->show();
     QObject::connect(main, &QObject::destroyed, panel, [panel] { panel->close(); });
