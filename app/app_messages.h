@@ -18,6 +18,23 @@ constexpr int VIEW_CONNECT = 36;
 constexpr int VIEW_RUN = 177;
 constexpr int VIEW_DIAGNOSTICS = 42;
 
+// Menu command ids.
+constexpr int ID_CANCEL = 2;
+constexpr int ID_FILE_DISCONNECT = 60;
+constexpr int ID_FILE_EXIT = 61;
+constexpr int ID_FILE_SAVE_LOG = 64;
+constexpr int ID_VIEW_RUN = 373;
+constexpr int ID_VIEW_DIAGNOSTICS = 372;
+constexpr int ID_CONFIGURE_IDENTIFICATION = 30;
+constexpr int ID_CONFIGURE_CLOCK = 27;
+constexpr int ID_CONFIGURE_MOTORS = 24;
+constexpr int ID_CONFIGURE_PRESSURE = 25;
+constexpr int ID_CONFIGURE_FLOW = 23;
+constexpr int ID_CONFIGURE_RS232 = 29;
+constexpr int ID_CONFIGURE_CLEANING = 22;
+constexpr int ID_CONFIGURE_SCHEDULE = 1375;
+constexpr int ID_HELP_ABOUT = 68;
+
 class app_message : public QEvent {
 public:
     app_message(int type, uintptr_t w, intptr_t l) : QEvent(static_cast<QEvent::Type>(type)), wparam(w), lparam(l) {}

@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -133,7 +134,10 @@ void ui_list_columns(QTreeWidget* list, const list_column* columns, int count) {
     for (int i = 0; i < count; ++i) captions << QString::fromUtf8(columns[i].caption);
     list->setColumnCount(count);
     list->setHeaderLabels(captions);
-    for (int i = 0; i < count; ++i) list->setColumnWidth(i, columns[i].width * unit);
+    // A column is never narrower than its caption.
+    const QFontMetrics header(list->header()->font());
+    for (int i = 0; i < count; ++i)
+        list->setColumnWidth(i, std::max(columns[i].width * unit, header.horizontalAdvance(captions[i]) + 2 * unit));
 }
 
 int ui_list_cell_fmt(QTreeWidget* list, int row, int column, uintptr_t value, const char* fmt, ...) {

@@ -1,27 +1,12 @@
 // The main window: menu, two-part status bar, exactly one view, About box, device changes.
 #pragma once
 
+#include "app/app_messages.h"
+
 #include <QMainWindow>
 
 class QAction;
 class app_view;
-
-// Menu command ids.
-constexpr int ID_CANCEL = 2;
-constexpr int ID_FILE_DISCONNECT = 60;
-constexpr int ID_FILE_EXIT = 61;
-constexpr int ID_FILE_SAVE_LOG = 64;
-constexpr int ID_VIEW_RUN = 373;
-constexpr int ID_VIEW_DIAGNOSTICS = 372;
-constexpr int ID_CONFIGURE_IDENTIFICATION = 30;
-constexpr int ID_CONFIGURE_CLOCK = 27;
-constexpr int ID_CONFIGURE_MOTORS = 24;
-constexpr int ID_CONFIGURE_PRESSURE = 25;
-constexpr int ID_CONFIGURE_FLOW = 23;
-constexpr int ID_CONFIGURE_RS232 = 29;
-constexpr int ID_CONFIGURE_CLEANING = 22;
-constexpr int ID_CONFIGURE_SCHEDULE = 1375;
-constexpr int ID_HELP_ABOUT = 68;
 
 constexpr const char* GUI_VERSION_TAG = "VELTRANIC_2_4_3";
 constexpr int STATUS_PART0_WIDTH = 420;

@@ -13,6 +13,10 @@
 #include "platform/hid_linux.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QDir>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -65,6 +69,13 @@ void click_row(QTreeWidget* list, int row, bool twice) {
     }
 }
 
+// Lets the program run for a while (the instrument works in real time).
+void wait_ms(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 void next_step() {
     if (g_step >= g_steps.size()) {
         QApplication::exit(g_saved > 0 ? 0 : 1);
@@ -89,6 +100,20 @@ void build_tour(main_window* main, QWidget* panel) {
         },
         [=] { click_row(connect_view_list(view()), 0, true); },
         [=] { save(main, "04-run-view"); },
+        [=] {
+            // A two-cartridge sample run of 1.5 litres with cleaning.
+            auto* v = view();
+            v->findChild<QComboBox*>(QStringLiteral("mode_box"))->setCurrentIndex(1);
+            v->findChild<QLineEdit*>(QStringLiteral("cartridges_edit"))->setText(QStringLiteral("2"));
+            v->findChild<QLineEdit*>(QStringLiteral("volume_edit"))->setText(QStringLiteral("1.5"));
+            v->findChild<QLineEdit*>(QStringLiteral("timeout_edit"))->setText(QStringLiteral("10"));
+            v->findChild<QCheckBox*>(QStringLiteral("clean_check"))->setChecked(true);
+            v->findChild<QPushButton*>(QStringLiteral("start_button"))->click();
+        },
+        [=] { wait_ms(4500); },
+        [=] { save(main, "04b-run-view-pumping"); },
+        [=] { wait_ms(14000); },
+        [=] { save(main, "04c-run-view-log-record"); },
         [=] {
             save_next_modal("05-about-connected");
             main_command(ID_HELP_ABOUT);

@@ -41,6 +41,8 @@ void refresh(panel_state* s) {
     QString mode;
     dev->with_firmware([&](sim_firmware& fw) {
         mode = fw.mode == sim_mode::bootloader ? QStringLiteral("bootloader") : QStringLiteral("firmware");
+        if (!fw.sampler.powered) mode += QStringLiteral(", powered off");
+        mode += QStringLiteral(", %1 log records").arg(fw.sampler.log.size());
         if (fw.older_firmware) mode += QStringLiteral(", older firmware");
         mode = QStringLiteral("%1, %2").arg(QString::fromStdString(fw.identity.name), mode);
     });
@@ -77,6 +79,17 @@ QWidget* instrument_panel_create() {
     QPushButton* plug = button(pl, "Plug In");
     QPushButton* unplug = button(pl, "Unplug");
     top->addWidget(power);
+
+    auto* sampler = new QGroupBox(QStringLiteral("Sampler"));
+    auto* sl = new QHBoxLayout(sampler);
+    QPushButton* power_on = button(sl, "Power On");
+    QPushButton* power_off = button(sl, "Power Off");
+    auto* fill_count = new QSpinBox;
+    fill_count->setRange(1, 5000);
+    fill_count->setValue(20);
+    sl->addWidget(fill_count);
+    QPushButton* fill = button(sl, "Fill Sample Log");
+    top->addWidget(sampler);
 
     auto* restart = new QGroupBox(QStringLiteral("Restart As"));
     auto* rl = new QHBoxLayout(restart);
@@ -163,6 +176,22 @@ QWidget* instrument_panel_create() {
     });
     QObject::connect(unforce, &QPushButton::clicked, w, [s, force_cmd] {
         if (auto d = chosen(s)) d->force_result(uint16_t(force_cmd->value()), -1);
+    });
+    auto set_power = [s](bool on) {
+        if (auto d = chosen(s)) {
+            const uint64_t now = d->now_ms();
+            d->with_firmware([&](sim_firmware& fw) { fw.sampler.set_power(on, now); });
+        }
+        refresh(s);
+    };
+    QObject::connect(power_on, &QPushButton::clicked, w, [set_power] { set_power(true); });
+    QObject::connect(power_off, &QPushButton::clicked, w, [set_power] { set_power(false); });
+    QObject::connect(fill, &QPushButton::clicked, w, [s, fill_count] {
+        if (auto d = chosen(s)) {
+            const uint64_t now = d->now_ms();
+            const int n = fill_count->value();
+            d->with_firmware([&](sim_firmware& fw) { fw.sampler.fill_log(n, now); });
+        }
     });
     // The instrument changes by itself too (start firmware re-enumerates it).
     auto* timer = new QTimer(w);

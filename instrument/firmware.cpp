@@ -79,6 +79,40 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
             put_name(out + 1, 25, identity.version_text);
             length = 26;
             break;
+        case CMD_GET_STATUS:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            sampler.fill_status(out, now_ms);
+            length = 36;
+            break;
+        case CMD_START_RUN:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            result = sampler.start_run(in, now_ms);
+            break;
+        case CMD_STOP_RUN:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            result = sampler.stop_run(now_ms);
+            break;
+        case CMD_START_SCHEDULE:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            result = sampler.start_schedule(now_ms);
+            break;
+        case CMD_STOP_SCHEDULE:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            result = sampler.stop_schedule(now_ms);
+            break;
+        case CMD_READ_SAMPLE_RECORD: {
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            sampler.advance(now_ms);
+            const uint16_t index = get_u16le(in);
+            if (index >= sampler.log.size()) { result = RESULT_UNSUPPORTED; break; }
+            sampler.fill_record(index, out);
+            length = 34;
+            break;
+        }
+        case CMD_CLEAR_SAMPLE_LOG:
+            if (boot) { result = RESULT_UNSUPPORTED; break; }
+            sampler.log.clear();
+            break;
         case CMD_START_FIRMWARE:
             if (boot) reenumerate_requested = true;
             break;

@@ -3,6 +3,7 @@
 // Not thread-safe by itself: the simulated bus serialises every call under its device lock.
 #pragma once
 
+#include "instrument/sampler_model.h"
 #include "link/command_frame.h"
 
 #include <cstdint>
@@ -37,6 +38,9 @@ struct sim_firmware {
     uint8_t info_format = 2;      // byte 0 of device_info as stored
     std::map<uint16_t, int> forced_results;  // command -> result byte (fault injection)
     std::set<uint16_t> silent_commands;       // commands that get no answer at all
+
+    sim_sampler sampler;
+    uint64_t now_ms = 0;  // the device's time for the request being handled (set by the bus)
 
     // Set by the model when the instrument is to leave the bus and come back (start firmware).
     bool reenumerate_requested = false;

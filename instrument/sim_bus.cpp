@@ -67,6 +67,14 @@ struct sim_device::impl {
     size_t log_total = 0;
 
     uint32_t reenumerate_delay_ms = 300;
+
+    steady::time_point created = steady::now();
+    bool stepped = false;
+    uint64_t stepped_ms = 0;
+    uint64_t now_ms() const {
+        return stepped ? stepped_ms
+                       : uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - created).count());
+    }
     std::thread timer;
     bool timer_cancel = false;
 };
@@ -214,6 +222,7 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
         return HID_OK;  // the request went out; its answer never comes
     }
     command_frame response;
+    d.firmware.now_ms = d.now_ms();
     if (!d.firmware.handle(request, response)) return HID_OK;
     const bool reenumerate = d.firmware.reenumerate_requested;
     d.firmware.reenumerate_requested = false;
@@ -405,6 +414,22 @@ size_t sim_device::request_count() const {
 void sim_device::with_firmware(const std::function<void(sim_firmware&)>& fn) {
     std::lock_guard l(d->m);
     fn(d->firmware);
+}
+
+void sim_device::use_stepped_clock(bool on) {
+    std::lock_guard l(d->m);
+    if (on && !d->stepped) d->stepped_ms = d->now_ms();
+    d->stepped = on;
+}
+
+void sim_device::advance_clock(uint64_t ms) {
+    std::lock_guard l(d->m);
+    d->stepped_ms += ms;
+}
+
+uint64_t sim_device::now_ms() const {
+    std::lock_guard l(d->m);
+    return d->now_ms();
 }
 
 void sim_device::set_reenumerate_delay(uint32_t ms) {

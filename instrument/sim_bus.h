@@ -56,6 +56,11 @@ public:
     // Runs fn on the firmware model under the device lock.
     void with_firmware(const std::function<void(sim_firmware&)>& fn);
 
+    // The device's clock: real time (the default) or stepped by hand for tests.
+    void use_stepped_clock(bool on);
+    void advance_clock(uint64_t ms);
+    uint64_t now_ms() const;
+
     // Delay before a device that was told to start its firmware comes back.
     void set_reenumerate_delay(uint32_t ms);
 

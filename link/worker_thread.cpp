@@ -4,12 +4,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <semaphore>
 #include <system_error>
 #include <thread>
 
 struct worker_thread {
-    std::binary_semaphore wake{0};
+    // The wake semaphore (count 0 or 1), kept as a flag under the lock so that a second
+    // release is harmless.
+    bool wake = false;
+    std::condition_variable cv_wake;
     std::atomic<int> stop{0};
     void* user = nullptr;
     worker_routine routine = nullptr;
@@ -58,9 +60,10 @@ worker_thread* worker_thread_start(worker_routine routine, void* user_data) {
 worker_thread* worker_thread_stop(worker_thread* w) {
     if (!w) return nullptr;
     w->stop.store(1);
-    w->wake.release();
     {
         std::unique_lock l(w->m);
+        w->wake = true;
+        w->cv_wake.notify_all();
         w->cv_done.wait_for(l, STOP_WAIT, [&] { return w->done; });
     }
     release(w);
@@ -72,7 +75,17 @@ void* worker_thread_user(const worker_thread* w) { return w->user; }
 bool worker_thread_stopping(const worker_thread* w) { return w->stop.load() != 0; }
 
 bool worker_thread_wait(worker_thread* w, uint32_t ms) {
-    return w->wake.try_acquire_for(std::chrono::milliseconds(ms));
+    std::unique_lock l(w->m);
+    if (!w->cv_wake.wait_for(l, std::chrono::milliseconds(ms), [&] { return w->wake; })) return false;
+    w->wake = false;
+    return true;
+}
+
+void worker_thread_wake(worker_thread* w) {
+    if (!w) return;
+    std::lock_guard l(w->m);
+    w->wake = true;
+    w->cv_wake.notify_all();
 }
 
 bool worker_thread_pause(worker_thread* w) {

@@ -27,6 +27,10 @@ bool worker_thread_stopping(const worker_thread* worker);
 // Waits up to ms on the wake semaphore; returns true when woken by a stop (or a wake).
 bool worker_thread_wait(worker_thread* worker, uint32_t ms);
 
+// Releases the wake semaphore once (it holds at most one release): a routine in its poll wait
+// starts its next pass at once. Accepts nullptr.
+void worker_thread_wake(worker_thread* worker);
+
 // Pauses between the entries of a list read: a 2 ms wait with the stop flag checked before and
 // after. Returns true when the routine should stop.
 bool worker_thread_pause(worker_thread* worker);

@@ -1,20 +1,318 @@
 #include "sampler/run_view.h"
 
 #include "app/app_messages.h"
+#include "app/dialog_helpers.h"
+#include "link/bytes.h"
+#include "link/command_frame.h"
+#include "link/commands.h"
+#include "link/worker_thread.h"
+#include "platform/pc_clock.h"
+#include "sampler/sample_log.h"
 #include "ui_run_view.h"
 
+#include <QRegularExpressionValidator>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
 namespace {
+
+run_view_dialog_fn g_cartridge_dialog = nullptr;
+QString g_save_path;  // the last chosen file, offered again for the rest of the program run
+
+class run_view;
+
+// What the poller reaches the view through. The view lets go of it when it stops the poller,
+// so a poller that outlives its view never touches the window.
+struct poll_target {
+    std::mutex m;
+    run_view* view = nullptr;
+};
+
+template <typename F>
+void post(const std::shared_ptr<poll_target>& target, F fn);
+
+int run_view_poll(worker_thread* self);
 
 class run_view : public app_view {
 public:
     explicit run_view(QWidget* parent) : app_view(parent, VIEW_RUN) {
         ui.setupUi(this);
         init_layout(ui.panel_label, ui.sample_list);
-        post_menu_state(0);
+        for (const run_mode_row& m : RUN_MODES) ui.mode_box->addItem(QString::fromUtf8(m.text));
+        ui_list_columns(ui.sample_list, SAMPLE_LOG_COLUMNS, SAMPLE_LOG_COLUMN_COUNT);
+        auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+        ui.cartridges_edit->setValidator(digits);
+        ui.timeout_edit->setValidator(digits);
+        std::memset(run_status.bytes, 0, sizeof run_status.bytes);
+        run_settings_to_form(this, run_settings_load());
+        connect(ui.mode_box, &QComboBox::currentIndexChanged, this, [this] { run_view_update_controls(this); });
+        connect(ui.start_button, &QPushButton::clicked, this, [this] { on_start(); });
+        connect(ui.stop_button, &QPushButton::clicked, this, [this] { on_stop(); });
+        connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear_log(); });
+        connect(ui.cartridge_display, &large_text_display::doubleClicked, this, [this] { on_cartridge_double_click(); });
+        run_view_update_controls(this);
+        start_poller();
     }
+
+    void shutdown() override {
+        alive = false;
+        stop_poller();
+    }
+
+    void command(int id) override {
+        if (id == ID_FILE_SAVE_LOG) sample_log_save(this);
+    }
+
+    // Rows arrive from the poller in record order: a new row at index n, or the newest row
+    // rewritten in place.
+    void show_row(int n, bool rewrite, const sample_log_row& row) {
+        QTreeWidget* list = ui.sample_list;
+        const int first = ui_list_cell_fmt(list, n, rewrite ? -1 : 0, 0, "%s", row.cells[0].c_str());
+        if (!rewrite && first != n) return;
+        for (int c = 1; c < SAMPLE_LOG_COLUMN_COUNT; ++c) ui_list_cell_fmt(list, n, c, 0, "%s", row.cells[c].c_str());
+        if (QTreeWidgetItem* item = list->topLevelItem(n)) list->scrollToItem(item);
+        if (!rewrite && n < 3) ui_list_fit_columns(list);  // the first rows show what widths it takes
+    }
+
     Ui::run_view_form ui;
+    status_record run_status;
+    bool alive = true;
+
+private:
+    void start_poller() {
+        // A new poller reads the log again from record 0: start from an empty list, whatever
+        // happened before, so no row is ever shown twice.
+        ui.sample_list->clear();
+        target = std::make_shared<poll_target>();
+        target->view = this;
+        auto* holder = new std::shared_ptr<poll_target>(target);
+        poller = worker_thread_start(run_view_poll, holder);
+        if (!poller) delete holder;
+    }
+
+    void stop_poller() {
+        if (target) {
+            std::lock_guard l(target->m);
+            target->view = nullptr;
+        }
+        poller = worker_thread_stop(poller);
+    }
+
+    void on_start() {
+        run_settings s = run_settings_from_form(this);
+        run_settings_save(s);
+        command_frame f;
+        if (s.bytes[1] == SCHEDULE_CONTROL) {
+            frame_prepare(f, CMD_START_SCHEDULE, 0);
+            if (command_exchange(f) != 0)
+                ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start schedule - check power supply");
+            return;
+        }
+        put_u32le(s.bytes + 6, pc_clock_utc_seconds());
+        frame_prepare(f, CMD_START_RUN, RUN_SETTINGS_SIZE);
+        std::memcpy(frame_payload(f), s.bytes, RUN_SETTINGS_SIZE);
+        if (command_exchange(f) != 0)
+            ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start device - check power supply");
+    }
+
+    void on_stop() {
+        command_frame f;
+        if (status_control(run_status) == SCHEDULE_CONTROL) {
+            frame_prepare(f, CMD_STOP_SCHEDULE, 0);
+            if (command_exchange(f) != 0)
+                ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop schedule - check power supply");
+            return;
+        }
+        frame_prepare(f, CMD_STOP_RUN, 0);
+        if (command_exchange(f) != 0)
+            ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop device - turn off the power");
+    }
+
+    void on_clear_log() {
+        if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
+                           "This will clear the log on the sampler. Do you want to continue?") != UI_IDYES)
+            return;
+        stop_poller();
+        command_frame f;
+        frame_prepare(f, CMD_CLEAR_SAMPLE_LOG, 0);
+        if (command_exchange(f) == 0)
+            ui.sample_list->clear();
+        else
+            ui_message_fmt(this, "Clear Log", UI_MB_OK, "%s", "Failed to clear log");
+        if (alive) start_poller();
+    }
+
+    void on_cartridge_double_click() {
+        if (status_state(run_status) > STATE_IDLE) return;
+        if (g_cartridge_dialog) g_cartridge_dialog(this);
+        worker_thread_wake(poller);
+    }
+
+    worker_thread* poller = nullptr;
+    std::shared_ptr<poll_target> target;
 };
+
+run_view* as_run(app_view* v) { return v && v->view_id() == VIEW_RUN ? static_cast<run_view*>(v) : nullptr; }
+
+template <typename F>
+void post(const std::shared_ptr<poll_target>& target, F fn) {
+    std::lock_guard l(target->m);
+    run_view* view = target->view;
+    if (!view) return;
+    QMetaObject::invokeMethod(
+        view, [view, fn] {
+            if (view->alive) fn(view);
+        },
+        Qt::QueuedConnection);
+}
+
+// Reads new sample log records one at a time with a short pause before each; the newest
+// record is read again on every pass so its row follows the instrument.
+void sample_log_fetch(const std::shared_ptr<poll_target>& target, worker_thread* self, sample_log_cursor& cursor) {
+    for (;;) {
+        if (worker_thread_pause(self)) return;
+        sample_log_record record;
+        const int r = sample_log_read(cursor.next, record);
+        if (r == 0) {
+            const int n = cursor.next;
+            const bool rewrite = cursor.rewrite;
+            sample_log_row row = sample_log_cells(record);
+            post(target, [n, rewrite, row](run_view* v) { v->show_row(n, rewrite, row); });
+            cursor.next = uint16_t(cursor.next + 1);
+            cursor.rewrite = false;
+            continue;
+        }
+        if (r == RESULT_UNSUPPORTED && cursor.next > 0) {
+            cursor.next = uint16_t(cursor.next - 1);
+            cursor.rewrite = true;
+        }
+        return;
+    }
+}
+
+int run_view_poll(worker_thread* self) {
+    std::shared_ptr<poll_target> target;
+    {
+        auto* holder = static_cast<std::shared_ptr<poll_target>*>(worker_thread_user(self));
+        target = *holder;
+        delete holder;
+    }
+    sample_log_cursor cursor;
+    for (;;) {
+        command_frame f;
+        frame_prepare(f, CMD_GET_STATUS, 0);
+        if (command_exchange(f) == 0) {
+            status_record s;
+            std::memcpy(s.bytes, frame_payload(f), STATUS_RECORD_SIZE);
+            post(target, [s](run_view* v) { run_view_take_status(v, s); });
+        }
+        sample_log_fetch(target, self, cursor);
+        if (worker_thread_stopping(self)) return 0;
+        worker_thread_wait(self, 1000);
+        if (worker_thread_stopping(self)) return 0;
+    }
+}
 
 }  // namespace
 
 app_view* run_view_create(QWidget* parent) { return new run_view(parent); }
+
+void run_view_register_cartridge_dialog(run_view_dialog_fn open) { g_cartridge_dialog = open; }
+
+void run_view_take_status(app_view* view, const status_record& status) {
+    run_view* v = as_run(view);
+    if (!v) return;
+    v->run_status = status;
+    run_view_show_status(v);
+    run_view_update_controls(v);
+}
+
+void run_view_show_status(app_view* view) {
+    run_view* v = as_run(view);
+    if (!v) return;
+    const run_status_texts t = run_status_format(v->run_status);
+    v->ui.cartridge_display->setText(QString::fromStdString(t.cartridge));
+    ui_set_text_fmt(v->ui.clock_line, "%s", t.clock.c_str());
+    ui_set_text_fmt(v->ui.control_line, "%s", t.control.c_str());
+    ui_set_text_fmt(v->ui.waypoint_line, "%s", t.waypoint.c_str());
+    ui_set_text_fmt(v->ui.state_line, "%s", t.state.c_str());
+    ui_set_text_fmt(v->ui.run_status_line, "%s", t.run_status.c_str());
+    ui_set_text_fmt(v->ui.flow_line, "%s", t.flow.c_str());
+    ui_set_text_fmt(v->ui.pressure_line, "%s", t.pressure.c_str());
+}
+
+void run_view_update_controls(app_view* view) {
+    run_view* v = as_run(view);
+    if (!v) return;
+    const int row = v->ui.mode_box->currentIndex();
+    const uint8_t mode = row >= 0 && row < RUN_MODE_COUNT ? RUN_MODES[row].code : 0;
+    const run_enables e = run_enable_rules(v->run_status, mode);
+    v->ui.mode_box->setEnabled(e.mode_box);
+    v->ui.clear_button->setEnabled(e.clear_log);
+    v->ui.mode_label->setEnabled(e.mode_label);
+    v->ui.start_button->setEnabled(e.start);
+    v->ui.cartridges_label->setEnabled(e.cartridges);
+    v->ui.cartridges_edit->setEnabled(e.cartridges);
+    v->ui.volume_label->setEnabled(e.volume);
+    v->ui.volume_edit->setEnabled(e.volume);
+    v->ui.timeout_label->setEnabled(e.timeout);
+    v->ui.timeout_edit->setEnabled(e.timeout);
+    v->ui.clean_check->setEnabled(e.clean);
+    v->ui.stop_button->setEnabled(e.stop);
+    QCoreApplication::postEvent(v->window(), new app_message(MSG_MENU_STATE, VIEW_RUN, e.running));
+}
+
+void run_settings_to_form(app_view* view, const run_settings& settings) {
+    run_view* v = as_run(view);
+    if (!v) return;
+    const run_form f = run_settings_form_texts(settings);
+    v->ui.mode_box->setCurrentIndex(f.mode_row);
+    ui_set_text_fmt(v->ui.cartridges_edit, "%s", f.cartridges.c_str());
+    ui_set_text_fmt(v->ui.volume_edit, "%s", f.volume.c_str());
+    ui_set_text_fmt(v->ui.timeout_edit, "%s", f.timeout.c_str());
+    ui_set_check(v->ui.clean_check, f.clean ? 1 : 0);
+}
+
+run_settings run_settings_from_form(app_view* view) {
+    run_view* v = as_run(view);
+    if (!v) return run_settings{};
+    run_form f;
+    f.mode_row = v->ui.mode_box->currentIndex();
+    f.cartridges = v->ui.cartridges_edit->text().toStdString();
+    f.volume = v->ui.volume_edit->text().left(23).toStdString();
+    f.timeout = v->ui.timeout_edit->text().toStdString();
+    f.clean = ui_is_checked(v->ui.clean_check) == 1;
+    return run_settings_parse_form(f);
+}
+
+int sample_log_save(app_view* view) {
+    run_view* v = as_run(view);
+    if (!v) return 0;
+    ui_file_request request;
+    request.save = true;
+    request.title = QStringLiteral("Sample Log File");
+    request.filter = QStringLiteral("LOG Files (*.log);;All Files (*.*)");
+    request.default_suffix = QStringLiteral("log");
+    request.start_path = g_save_path;
+    const QString path = ui_file_dialog(v, request);
+    if (path.isEmpty()) return 0;
+    g_save_path = path;
+    const QByteArray name = path.toUtf8();
+    FILE* file = std::fopen(name.constData(), "w");
+    if (!file) {
+        ui_message_fmt(v, "Save Sample Log", UI_MB_OK, "Unable to open %s for write", name.constData());
+        return 0;
+    }
+    const int rows = ui_list_export(v->ui.sample_list, SAMPLE_LOG_COLUMN_COUNT, file);
+    if (rows > 0) {
+        ui_message_fmt(v, "Save Sample Log", UI_MB_OK, "Diagnostics saved to %s", name.constData());
+        std::fclose(file);
+        return 1;
+    }
+    std::fclose(file);
+    return 0;
+}

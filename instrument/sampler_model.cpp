@@ -1,0 +1,237 @@
+#include "instrument/sampler_model.h"
+
+#include "link/bytes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t IDLE = 2, LOADING = 3, ENGAGE_SAMPLE = 4, DISENGAGE_SAMPLE = 5, ENGAGE_STAB = 6,
+                  DISENGAGE_STAB = 7, PUMP_SAMPLE = 8, PUMP_STAB = 9, CLEANING = 10;
+constexpr uint64_t MOVE_MS = 1500;
+
+float pressure_at(double seconds) { return float(0.6 + 1.2 * (1.0 - std::exp(-seconds / 4.0)) + 0.05 * std::sin(seconds * 1.7)); }
+
+}  // namespace
+
+uint64_t sim_sampler::phase_end() const { return phase_start_ms + plan[phase].duration_ms; }
+
+void sim_sampler::begin_cartridge(uint64_t now_ms) {
+    plan.clear();
+    plan.push_back({LOADING, MOVE_MS});
+    if (mode == 1) {
+        uint64_t pump_ms = uint64_t(target_volume / flow_rate * 1000.0f);
+        timed_out = timeout_s != 0 && pump_ms > uint64_t(timeout_s) * 1000;
+        if (timed_out) pump_ms = uint64_t(timeout_s) * 1000;
+        plan.insert(plan.end(), {{ENGAGE_SAMPLE, MOVE_MS}, {PUMP_SAMPLE, std::max<uint64_t>(pump_ms, 1)},
+                                 {DISENGAGE_SAMPLE, MOVE_MS}, {ENGAGE_STAB, MOVE_MS}, {PUMP_STAB, 2000},
+                                 {DISENGAGE_STAB, MOVE_MS}});
+        if (clean) plan.push_back({CLEANING, 2500});
+    } else if (mode == 2) {
+        timed_out = false;
+        plan.insert(plan.end(), {{ENGAGE_STAB, MOVE_MS}, {PUMP_STAB, 3000}, {DISENGAGE_STAB, MOVE_MS}});
+    } else {
+        timed_out = false;
+    }
+    phase = 0;
+    phase_start_ms = now_ms;
+    cartridge_start_ms = now_ms;
+    flow_volume = 0;
+    max_pressure = 0;
+    state = plan[0].state;
+}
+
+void sim_sampler::update_pumping(uint64_t now_ms) {
+    if (state != PUMP_SAMPLE) return;
+    const double t = double(std::min(now_ms, phase_end()) - phase_start_ms) / 1000.0;
+    flow_volume = float(flow_rate * t);
+    for (double s = 0; s <= t; s += 0.25) max_pressure = std::max(max_pressure, pressure_at(s));
+}
+
+void sim_sampler::finish_cartridge(uint64_t end_ms, bool cancelled) {
+    sim_sample_record r{};
+    r.cartridge_id = top_cartridge;
+    r.start_time = clock(cartridge_start_ms);
+    r.duration = uint32_t((end_ms - cartridge_start_ms) / 1000);
+    r.volume = flow_volume;
+    r.max_pressure = max_pressure;
+    if (mode == 1) {
+        const bool pumped = flow_volume > 0;
+        if (cancelled) {
+            r.treatment = pumped ? 1 : 0;
+            r.stop_reason = 1;
+        } else {
+            r.treatment = timed_out ? 6 : 3;
+            r.stop_reason = timed_out ? 5 : 6;
+        }
+        error_flag = timed_out || cancelled ? 1 : 0;
+    } else if (mode == 2) {
+        r.treatment = cancelled ? 0 : 5;
+        r.stop_reason = cancelled ? 1 : 6;
+    } else {
+        r.treatment = 0;
+        r.stop_reason = cancelled ? 1 : 0;
+    }
+    log.push_back(r);
+    top_cartridge = uint16_t(top_cartridge + (mode == 1 ? 2 : 1));
+}
+
+void sim_sampler::advance(uint64_t now_ms) {
+    for (;;) {
+        if (!powered) return;
+        if (running()) {
+            update_pumping(now_ms);
+            if (now_ms < phase_end()) return;
+            const uint64_t end = phase_end();
+            if (phase + 1 < plan.size()) {
+                ++phase;
+                phase_start_ms = end;
+                state = plan[phase].state;
+                continue;
+            }
+            finish_cartridge(end, false);
+            if (--cartridges_left > 0) {
+                begin_cartridge(end);
+                continue;
+            }
+            state = IDLE;
+            if (from_schedule) {
+                from_schedule = false;
+                ++waypoint;
+                next_event = waypoint < schedule_waypoints ? clock(end) + schedule_interval_s : 0;
+            }
+            continue;
+        }
+        // Idle under the schedule: the next event starts a one-cartridge sample.
+        if (control == 0xFF && next_event != 0 && clock(now_ms) >= next_event) {
+            const uint64_t at = uint64_t(next_event - clock_base) * 1000;
+            mode = 1;
+            cartridges_left = 1;
+            target_volume = 1.0f;
+            timeout_s = 0;
+            clean = false;
+            from_schedule = true;
+            begin_cartridge(at);  // phases run from the event time, catching up
+            continue;
+        }
+        return;
+    }
+}
+
+uint8_t sim_sampler::start_run(const uint8_t* s, uint64_t now_ms) {
+    advance(now_ms);
+    if (!powered) return 2;
+    if (running() || control == 0xFF) return 3;
+    if (s[1] > 2) return 4;
+    mode = s[1];
+    cartridges_left = std::max<int>(s[2], 1);
+    target_volume = s[3] / 10.0f;
+    timeout_s = uint32_t(s[4]) * 60;
+    clean = s[5] != 0;
+    from_schedule = false;
+    begin_cartridge(now_ms);
+    return 0;
+}
+
+uint8_t sim_sampler::stop_run(uint64_t now_ms) {
+    advance(now_ms);
+    if (!powered) return 2;
+    if (running()) {
+        update_pumping(now_ms);
+        finish_cartridge(now_ms, true);
+        cartridges_left = 0;
+        state = IDLE;
+    }
+    return 0;
+}
+
+uint8_t sim_sampler::start_schedule(uint64_t now_ms) {
+    advance(now_ms);
+    if (!powered) return 2;
+    if (running()) return 3;
+    control = 0xFF;
+    waypoint = 0;
+    next_event = clock(now_ms) + schedule_first_delay_s;
+    return 0;
+}
+
+uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
+    advance(now_ms);
+    if (!powered) return 2;
+    if (running() && from_schedule) {
+        update_pumping(now_ms);
+        finish_cartridge(now_ms, true);
+        cartridges_left = 0;
+        state = IDLE;
+        from_schedule = false;
+    }
+    control = 0;
+    next_event = 0;
+    return 0;
+}
+
+void sim_sampler::set_power(bool on, uint64_t now_ms) {
+    advance(now_ms);
+    if (on == powered) return;
+    if (!on && running()) {
+        update_pumping(now_ms);
+        finish_cartridge(now_ms, true);
+        cartridges_left = 0;
+    }
+    powered = on;
+    state = on ? IDLE : 1;
+    if (!on) {
+        control = 0;
+        next_event = 0;
+        from_schedule = false;
+    }
+}
+
+void sim_sampler::fill_status(uint8_t out[36], uint64_t now_ms) {
+    advance(now_ms);
+    std::memset(out, 0, 36);
+    out[1] = state;
+    out[2] = control;
+    out[3] = error_flag;
+    const double t = double(now_ms) / 1000.0;
+    put_f32le(out + 4, powered ? float(12.2 + 0.05 * std::sin(t / 7.0)) : 0.0f);
+    put_f32le(out + 8, float(17.5 + 0.3 * std::sin(t / 30.0)));
+    put_f32le(out + 12, float(45.0 + 2.0 * std::sin(t / 45.0)));
+    put_f32le(out + 16, flow_volume);
+    put_f32le(out + 20, max_pressure);
+    put_u32le(out + 24, clock(now_ms));
+    put_u32le(out + 28, next_event);
+    out[32] = waypoint;
+    put_u16le(out + 34, top_cartridge);
+}
+
+void sim_sampler::fill_record(size_t index, uint8_t out[34]) const {
+    std::memset(out, 0, 34);
+    const sim_sample_record& r = log[index];
+    put_u32le(out, uint32_t(index));
+    put_u16le(out + 4, r.cartridge_id);
+    out[14] = r.treatment;
+    out[15] = r.stop_reason;
+    put_u32le(out + 16, r.start_time);
+    put_u32le(out + 20, r.duration);
+    put_f32le(out + 24, r.volume);
+    put_f32le(out + 28, r.max_pressure);
+}
+
+void sim_sampler::fill_log(int n, uint64_t now_ms) {
+    uint32_t start = clock(now_ms) - uint32_t(n) * 900;
+    for (int i = 0; i < n; ++i) {
+        sim_sample_record r{};
+        r.cartridge_id = top_cartridge;
+        top_cartridge = uint16_t(top_cartridge + 2);
+        r.treatment = i % 7 == 6 ? 6 : 3;
+        r.stop_reason = i % 7 == 6 ? 5 : 6;
+        r.start_time = start + uint32_t(i) * 900;
+        r.duration = 20 + uint32_t(i % 5);
+        r.volume = 2.5f - (i % 7 == 6 ? 0.75f : 0.0f);
+        r.max_pressure = 1.7f + 0.01f * float(i % 10);
+        log.push_back(r);
+    }
+}

@@ -1,0 +1,16 @@
+// The per-user settings store: 32-bit values under a key path, as the instrument's host
+// software keeps them in the registry. On Linux one text file in the registry export format,
+// $XDG_CONFIG_HOME/veltranic/settings.reg (default ~/.config), replaced atomically on write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// 0 and the value when it exists as a 32-bit value; 1 when the key or value is missing or the
+// value has another type.
+int registry_get_dword(const char* key_path, const char* name, uint32_t* value);
+// 0 on success, 1 when the store cannot be written. Never leaves a half-written file.
+int registry_set_dword(const char* key_path, const char* name, uint32_t value);
+
+// Where the store lives on this machine.
+std::string registry_file_path();

@@ -1,0 +1,99 @@
+#include "sampler/run_settings.h"
+
+#include "platform/registry.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const run_mode_row RUN_MODES[RUN_MODE_COUNT] = {
+    {0, "Load/Unload"},
+    {1, "Sample"},
+    {2, "Prime"},
+    {SCHEDULE_CONTROL, "Schedule"},
+};
+
+namespace {
+
+struct stored_value {
+    const char* name;
+    size_t byte;
+};
+constexpr stored_value STORED[] = {
+    {"RUN_MODE", 1}, {"NUM_SAMPLES", 2}, {"SAMPLE_VOLUME", 3}, {"SAMPLE_TIMEOUT", 4}, {"CLEAN", 5},
+};
+
+}  // namespace
+
+void settings_key_path(char out[80]) { std::snprintf(out, 80, "%s\\%s", "SOFTWARE\\Calderwyn\\Pellmark\\", "VELTRANIC"); }
+
+run_settings run_settings_load() {
+    run_settings s{};
+    for (const stored_value& v : STORED) {
+        char key[80];
+        settings_key_path(key);
+        uint32_t value = 0;
+        if (registry_get_dword(key, v.name, &value) == 0) s.bytes[v.byte] = uint8_t(value & 0xFF);
+    }
+    return s;
+}
+
+void run_settings_save(const run_settings& settings) {
+    for (const stored_value& v : STORED) registry_write_dword(settings.bytes[v.byte], v.name);
+}
+
+int registry_write_dword(uint32_t value, const char* name) {
+    char key[80];
+    settings_key_path(key);
+    return registry_set_dword(key, name, value);
+}
+
+run_form run_settings_form_texts(const run_settings& s) {
+    run_form f;
+    f.mode_row = 0;
+    for (int i = 0; i < RUN_MODE_COUNT; ++i) {
+        if (RUN_MODES[i].code == s.bytes[1]) {
+            f.mode_row = i;
+            break;
+        }
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%u", unsigned(s.bytes[2]));
+    f.cartridges = buf;
+    std::snprintf(buf, sizeof buf, "%.1f", s.bytes[3] / 10.0 + 0.01);
+    f.volume = buf;
+    std::snprintf(buf, sizeof buf, "%u", unsigned(s.bytes[4]));
+    f.timeout = buf;
+    f.clean = s.bytes[5] != 0;
+    return f;
+}
+
+uint8_t form_byte(const std::string& text) {
+    // Like reading an unsigned number from a dialog field: surrounding blanks are allowed,
+    // anything else makes it a non-number.
+    size_t i = 0, end = text.size();
+    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    if (i == end) return 0;
+    unsigned long long value = 0;
+    for (size_t k = i; k < end; ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(text[k]))) return 0;
+        value = value * 10 + unsigned(text[k] - '0');
+        if (value > 255) value = 256;  // saturate; only "above 255" matters
+    }
+    return value > 255 ? 255 : uint8_t(value);
+}
+
+run_settings run_settings_parse_form(const run_form& f) {
+    run_settings s{};
+    s.bytes[1] = f.mode_row >= 0 && f.mode_row < RUN_MODE_COUNT ? RUN_MODES[f.mode_row].code : 0;
+    s.bytes[2] = form_byte(f.cartridges);
+    const std::string volume = f.volume.substr(0, 23);
+    double tenths = std::strtod(volume.c_str(), nullptr) * 10.0 + 0.01;
+    if (!(tenths >= 0)) tenths = 0;  // also NaN
+    s.bytes[3] = tenths > 255 ? 255 : uint8_t(tenths);
+    s.bytes[4] = form_byte(f.timeout);
+    s.bytes[5] = f.clean ? 1 : 0;
+    return s;
+}

@@ -1,0 +1,42 @@
+// The run parameter record and its persistence in the per-user settings store.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr size_t RUN_SETTINGS_SIZE = 10;
+constexpr uint8_t SCHEDULE_CONTROL = 0xFF;
+
+// bytes: 0 reserved, 1 run mode code, 2 cartridges, 3 volume in tenths of a litre,
+// 4 timeout in minutes, 5 clean flag, 6-9 start time (u32, PC seconds since 1970 UTC).
+struct run_settings {
+    uint8_t bytes[RUN_SETTINGS_SIZE];
+};
+
+struct run_mode_row {
+    uint8_t code;
+    const char* text;
+};
+constexpr int RUN_MODE_COUNT = 4;
+extern const run_mode_row RUN_MODES[RUN_MODE_COUNT];
+
+// "SOFTWARE\Calderwyn\Pellmark\\VELTRANIC", composed afresh each time into 80 characters.
+void settings_key_path(char out[80]);
+
+run_settings run_settings_load();
+void run_settings_save(const run_settings& settings);
+// One 32-bit value under the settings key: 0 on success, 1 on failure.
+int registry_write_dword(uint32_t value, const char* name);
+
+// The form's contents as texts, and back.
+struct run_form {
+    int mode_row = -1;  // -1: no row selected
+    std::string cartridges, volume, timeout;
+    bool clean = false;
+};
+run_form run_settings_form_texts(const run_settings& settings);
+run_settings run_settings_parse_form(const run_form& form);
+
+// An unsigned decimal field: the number, 0 for a non-number, at most 255.
+uint8_t form_byte(const std::string& text);

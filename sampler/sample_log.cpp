@@ -1,0 +1,60 @@
+#include "sampler/sample_log.h"
+
+#include "app/device_time.h"
+#include "link/bytes.h"
+#include "link/command_frame.h"
+#include "link/commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+const list_column SAMPLE_LOG_COLUMNS[SAMPLE_LOG_COLUMN_COUNT] = {
+    {"Start Time", 15},   {"Cartridge ID", 10},          {"Duration (sec)", 10},    {"Treatment", 20},
+    {"Stop Reason", 10},  {"Volume Pumped (litre)", 15}, {"Max Pressure (bar)", 15},
+};
+
+const char* treatment_text(uint8_t code) {
+    static const char* const TEXTS[] = {"unused", "incomplete sample", "unstabilized full sample",
+                                        "stabilized full sample", "bleached", "primed",
+                                        "stabilized incomplete sample"};
+    return code < 7 ? TEXTS[code] : "unknown";
+}
+
+const char* stop_reason_text(uint8_t code) {
+    switch (code) {
+        case 1: return "cancelled";
+        case 2: return "hall sensor";
+        case 4: return "over-pressure";
+        case 5: return "timeout";
+        case 6: return "complete";
+        case 7: return "didn't start";
+        default: return "none";
+    }
+}
+
+sample_log_row sample_log_cells(const sample_log_record& r) {
+    sample_log_row row;
+    char buf[64];
+    char time_buf[21];
+    row.cells[0] = time_text(get_u32le(r.bytes + 16), time_buf);
+    std::snprintf(buf, sizeof buf, "%u", unsigned(get_u16le(r.bytes + 4)));
+    row.cells[1] = buf;
+    std::snprintf(buf, sizeof buf, "%u", get_u32le(r.bytes + 20));
+    row.cells[2] = buf;
+    row.cells[3] = treatment_text(r.bytes[14]);
+    row.cells[4] = stop_reason_text(r.bytes[15]);
+    std::snprintf(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 24)));
+    row.cells[5] = buf;
+    std::snprintf(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 28)));
+    row.cells[6] = buf;
+    return row;
+}
+
+int sample_log_read(uint16_t index, sample_log_record& out) {
+    command_frame f;
+    frame_prepare(f, CMD_READ_SAMPLE_RECORD, 2);
+    put_u16le(frame_payload(f), index);
+    int r = command_exchange(f);
+    if (r == 0) std::memcpy(out.bytes, frame_payload(f), SAMPLE_RECORD_SIZE);
+    return r;
+}
