@@ -34,6 +34,13 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
     uint8_t length = 0;
     const bool boot = mode == sim_mode::bootloader;
 
+    // A forced result is a refusal: the command does not take effect.
+    if (auto it = forced_results.find(code); it != forced_results.end()) {
+        response.bytes[FRAME_RESULT] = uint8_t(it->second);
+        response.bytes[FRAME_LENGTH] = 0;
+        return true;
+    }
+
     switch (code) {
         case CMD_GET_DEVICE_INFO:
             if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
@@ -119,10 +126,6 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
         default:
             result = RESULT_UNSUPPORTED;
             break;
-    }
-    if (auto it = forced_results.find(code); it != forced_results.end()) {
-        result = uint8_t(it->second);
-        if (code == CMD_START_FIRMWARE) reenumerate_requested = false;
     }
     response.bytes[FRAME_RESULT] = result;
     response.bytes[FRAME_LENGTH] = length;

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -22,6 +23,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +49,9 @@ inline void settle(int ms = 50) {
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Settings go to a folder of the test's own, never the user's.
+        config_dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", config_dir->path().toUtf8());
         sim_bus_install();
         sim_bus_reset();
         messages.clear();
@@ -89,6 +94,7 @@ protected:
     int view_id() { return main_current_view() ? main_current_view()->view_id() : -1; }
     bool action_enabled(int id) { return main_menu_action(id)->isEnabled(); }
 
+    std::unique_ptr<QTemporaryDir> config_dir;
     main_window* window = nullptr;
     std::vector<shown_message> messages;
     int answer = UI_IDYES;

@@ -1,0 +1,276 @@
+#include "app_fixture.h"
+#include "link/bytes.h"
+#include "link/commands.h"
+#include "platform/pc_clock.h"
+#include "platform/registry.h"
+#include "sampler/run_settings.h"
+#include "app/large_text.h"
+#include "sampler/run_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class RunViewTest : public AppTest {
+protected:
+    void connect_to(const sim_device_config& config = {}) {
+        dev = sim_bus_add(config);
+        dev->use_stepped_clock(true);
+        open_window();
+        click_row(0);
+        QTest::mouseClick(button(0), Qt::LeftButton);
+        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State: Idle"; }));
+    }
+    template <typename T = QWidget>
+    T* child(const char* name) {
+        return main_current_view()->findChild<T*>(QString::fromUtf8(name));
+    }
+    std::string text(const char* name) {
+        auto* l = child<QLabel>(name);
+        return l ? l->text().toStdString() : "";
+    }
+    QPushButton* push(const char* name) { return child<QPushButton>(name); }
+    QTreeWidget* log() { return child<QTreeWidget>("sample_list"); }
+    std::vector<command_frame> sent(uint16_t code) {
+        std::vector<command_frame> out;
+        for (const auto& f : dev->requests())
+            if (frame_code(f) == code) out.push_back(f);
+        return out;
+    }
+    void fill_log(int n) {
+        const uint64_t now = dev->now_ms();
+        dev->with_firmware([&](sim_firmware& fw) { fw.sampler.fill_log(n, now); });
+    }
+    std::string row_text(int r) {
+        std::string line;
+        for (int c = 0; c < 7; ++c) line += (c ? "," : "") + log()->topLevelItem(r)->text(c).toStdString();
+        return line;
+    }
+    static void store(const char* name, uint32_t value) {
+        char key[80];
+        settings_key_path(key);
+        registry_set_dword(key, name, value);
+    }
+    std::shared_ptr<sim_device> dev;
+};
+
+TEST_F(RunViewTest, ShowsTheInstrumentStateAndGreysTheMenuWhileRunning) {
+    connect_to();
+    EXPECT_EQ(text("control_line"), "Control: Manual (GUI or vehicle)");
+    EXPECT_EQ(text("clock_line"), "Sampler Clock Time Now: 07/12/2026 09:05");
+    EXPECT_EQ(child<large_text_display>("cartridge_display")->text(), QStringLiteral("Top Cartridge: 1"));
+    EXPECT_TRUE(push("start_button")->isEnabled());
+    EXPECT_FALSE(push("stop_button")->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return action_enabled(ID_FILE_DISCONNECT); }));
+
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    child<QLineEdit>("cartridges_edit")->setText(QStringLiteral("1"));
+    child<QLineEdit>("volume_edit")->setText(QStringLiteral("2.0"));
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    EXPECT_TRUE(messages.empty());
+    dev->advance_clock(2000);  // loading done, engaging the sample
+    ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State: Engaging Sample ID=1"; }));
+    EXPECT_TRUE(push("stop_button")->isEnabled());
+    EXPECT_FALSE(push("start_button")->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return !action_enabled(ID_FILE_DISCONNECT); }));
+    EXPECT_FALSE(action_enabled(ID_CONFIGURE_MOTORS));
+
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.set_power(false, fw.now_ms); });
+    ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State:"; }));
+    EXPECT_EQ(child<large_text_display>("cartridge_display")->text(), QStringLiteral("unpowered"));
+    EXPECT_FALSE(push("start_button")->isEnabled());
+    EXPECT_TRUE(push("clear_button")->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return action_enabled(ID_FILE_DISCONNECT); }));
+}
+
+TEST_F(RunViewTest, StartSendsTheTenBytesWithThePcTimeAndSavesTheSettings) {
+    connect_to();
+    pc_clock_pin(1800000000);
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    child<QLineEdit>("cartridges_edit")->setText(QStringLiteral("3"));
+    child<QLineEdit>("volume_edit")->setText(QStringLiteral("2.5"));
+    child<QLineEdit>("timeout_edit")->setText(QStringLiteral("12"));
+    child<QCheckBox>("clean_check")->setChecked(true);
+    dev->force_result(CMD_START_RUN, 2);
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    pc_clock_pin(0);
+    auto starts = sent(CMD_START_RUN);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].bytes[FRAME_LENGTH], 10);
+    uint8_t expected[10] = {0, 1, 3, 25, 12, 1};
+    put_u32le(expected + 6, 1800000000);
+    EXPECT_EQ(std::memcmp(frame_payload(starts[0]), expected, 10), 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Start");
+    EXPECT_EQ(messages[0].text, "Unable to start device - check power supply");
+    // Saved although the start failed.
+    run_settings s = run_settings_load();
+    EXPECT_EQ(std::memcmp(s.bytes, expected, 6), 0);
+}
+
+TEST_F(RunViewTest, ScheduleModeStartsTheScheduleAndStopFollowsTheInstrument) {
+    connect_to();
+    child<QComboBox>("mode_box")->setCurrentIndex(3);
+    EXPECT_FALSE(child<QLineEdit>("cartridges_edit")->isEnabled());
+    EXPECT_FALSE(child<QLineEdit>("volume_edit")->isEnabled());
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    EXPECT_EQ(sent(CMD_START_SCHEDULE).size(), 1u);
+    EXPECT_TRUE(sent(CMD_START_RUN).empty());
+    ASSERT_TRUE(wait_until([&] { return text("control_line").rfind("Control: Schedule (next event: ", 0) == 0; }));
+    EXPECT_EQ(text("waypoint_line"), "Next Schedule Waypoint: 1");
+    // Whatever the mode box shows, Stop stops the schedule while it is in control.
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    ASSERT_TRUE(push("stop_button")->isEnabled());
+    QTest::mouseClick(push("stop_button"), Qt::LeftButton);
+    EXPECT_EQ(sent(CMD_STOP_SCHEDULE).size(), 1u);
+    EXPECT_TRUE(sent(CMD_STOP_RUN).empty());
+    ASSERT_TRUE(wait_until([&] { return text("control_line") == "Control: Manual (GUI or vehicle)"; }));
+}
+
+TEST_F(RunViewTest, SampleLogIsReadInOrderAndTheNewestRowFollowsTheInstrument) {
+    sim_device_config c;
+    c.firmware.sampler.fill_log(3, 0);
+    connect_to(c);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 3; }));
+    // The next pass reads record 2 again in place, then asks for 3.
+    dev->clear_requests();
+    ASSERT_TRUE(wait_until([&] { return sent(CMD_READ_SAMPLE_RECORD).size() >= 2; }, 3000));
+    auto reads = sent(CMD_READ_SAMPLE_RECORD);
+    EXPECT_EQ(get_u16le(frame_payload(reads[0])), 2);
+    EXPECT_EQ(get_u16le(frame_payload(reads[1])), 3);
+    EXPECT_EQ(log()->topLevelItemCount(), 3);
+
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.log[2].treatment = 9; });
+    fill_log(1);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 4; }, 3000));
+    EXPECT_EQ(log()->topLevelItem(2)->text(3), QStringLiteral("unknown"));  // rewritten in place
+    EXPECT_EQ(log()->topLevelItem(3)->text(1), QStringLiteral("7"));
+}
+
+TEST_F(RunViewTest, ClearLogAsksStopsThePollerAndNeverDoublesRows) {
+    sim_device_config c;
+    c.firmware.sampler.fill_log(3, 0);
+    connect_to(c);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 3; }));
+
+    answer = UI_IDNO;
+    QTest::mouseClick(push("clear_button"), Qt::LeftButton);
+    EXPECT_TRUE(sent(CMD_CLEAR_SAMPLE_LOG).empty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Clear Log");
+    EXPECT_EQ(messages[0].text, "This will clear the log on the sampler. Do you want to continue?");
+
+    answer = UI_IDYES;
+    dev->force_result(CMD_CLEAR_SAMPLE_LOG, 4);
+    QTest::mouseClick(push("clear_button"), Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].text, "Failed to clear log");
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 3; })) << log()->topLevelItemCount();
+    settle(1300);  // another full pass: still three rows, not six
+    EXPECT_EQ(log()->topLevelItemCount(), 3);
+
+    dev->force_result(CMD_CLEAR_SAMPLE_LOG, -1);
+    QTest::mouseClick(push("clear_button"), Qt::LeftButton);
+    EXPECT_EQ(log()->topLevelItemCount(), 0);
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.sampler.log.empty()); });
+    settle(1300);
+    EXPECT_EQ(log()->topLevelItemCount(), 0);
+}
+
+TEST_F(RunViewTest, SaveLogWritesTheListByteForByte) {
+    sim_device_config c;
+    c.firmware.sampler.fill_log(2, 0);
+    c.firmware.sampler.log[0].max_pressure = 1.25f;
+    connect_to(c);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("samples.log"));
+    ui_file_request asked;
+    ui_set_file_hook([&](QWidget*, const ui_file_request& r) { return asked = r, path; });
+
+    // An empty list first: only the captions, and no message.
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.log.clear(); });
+    main_command(ID_VIEW_RUN);
+    ASSERT_TRUE(wait_until([&] { return action_enabled(ID_FILE_SAVE_LOG); }));
+    main_menu_action(ID_FILE_SAVE_LOG)->trigger();
+    EXPECT_TRUE(asked.save);
+    EXPECT_EQ(asked.title, QStringLiteral("Sample Log File"));
+    EXPECT_EQ(asked.filter, QStringLiteral("LOG Files (*.log);;All Files (*.*)"));
+    EXPECT_EQ(asked.default_suffix, QStringLiteral("log"));
+    auto read = [&] {
+        std::ifstream in(path.toStdString(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    };
+    const std::string captions =
+        "Start Time,Cartridge ID,Duration (sec),Treatment,Stop Reason,Volume Pumped (litre),Max Pressure (bar)\n";
+    EXPECT_EQ(read(), captions);
+    EXPECT_TRUE(messages.empty());
+
+    fill_log(2);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 2; }, 3000));
+    main_menu_action(ID_FILE_SAVE_LOG)->trigger();
+    EXPECT_EQ(asked.start_path, path);  // the last name is offered again
+    EXPECT_EQ(read(), captions + row_text(0) + "\n" + row_text(1) + "\n");
+    EXPECT_NE(row_text(0).find(",stabilized full sample,complete,2.500,"), std::string::npos) << row_text(0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Save Sample Log");
+    EXPECT_EQ(messages[0].text, "Diagnostics saved to " + path.toStdString());
+
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return dir.filePath(QStringLiteral("no/such/dir.log")); });
+    main_menu_action(ID_FILE_SAVE_LOG)->trigger();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text.rfind("Unable to open ", 0), 0u);
+    ui_set_file_hook({});
+}
+
+TEST_F(RunViewTest, StoredSettingsFillTheForm) {
+    store("RUN_MODE", 255);
+    store("NUM_SAMPLES", 300);  // read modulo 256
+    store("SAMPLE_VOLUME", 25);
+    store("SAMPLE_TIMEOUT", 9);
+    connect_to();
+    EXPECT_EQ(child<QComboBox>("mode_box")->currentText(), QStringLiteral("Schedule"));
+    EXPECT_EQ(child<QLineEdit>("cartridges_edit")->text(), QStringLiteral("44"));
+    EXPECT_EQ(child<QLineEdit>("volume_edit")->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(child<QLineEdit>("timeout_edit")->text(), QStringLiteral("9"));
+    EXPECT_FALSE(child<QCheckBox>("clean_check")->isChecked());
+
+    store("RUN_MODE", 7);
+    main_command(ID_VIEW_RUN);
+    EXPECT_EQ(child<QComboBox>("mode_box")->currentText(), QStringLiteral("Load/Unload"));
+}
+
+TEST_F(RunViewTest, NothingStoredGivesTheDefaults) {
+    connect_to();
+    EXPECT_EQ(child<QComboBox>("mode_box")->currentIndex(), 0);
+    EXPECT_EQ(child<QLineEdit>("cartridges_edit")->text(), QStringLiteral("0"));
+    EXPECT_EQ(child<QLineEdit>("volume_edit")->text(), QStringLiteral("0.0"));
+    EXPECT_EQ(child<QLineEdit>("timeout_edit")->text(), QStringLiteral("0"));
+}
+
+TEST_F(RunViewTest, CartridgeDoubleClickOnlyWhileIdle) {
+    static int opened;
+    opened = 0;
+    run_view_register_cartridge_dialog([](QWidget*) { ++opened; });
+    connect_to();
+    auto* display = child<large_text_display>("cartridge_display");
+    QTest::mouseDClick(display, Qt::LeftButton);
+    EXPECT_EQ(opened, 1);
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State: Loading Cartridge"; }));
+    QTest::mouseDClick(display, Qt::LeftButton);
+    EXPECT_EQ(opened, 1);
+    run_view_register_cartridge_dialog(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* KEY = "SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC";
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/veltranic-reg-XXXXXX";
+        dir = mkdtemp(tmpl);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf '" + dir + "'";
+        (void)std::system(cmd.c_str());
+    }
+    std::string file_text() {
+        std::ifstream in(registry_file_path(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    void write_file(const std::string& text) {
+        ::mkdir((dir + "/veltranic").c_str(), 0700);
+        std::ofstream(registry_file_path(), std::ios::binary) << text;
+    }
+    std::string dir;
+};
+
+TEST_F(RegistryTest, ValuesRoundTripInTheRegistryExportFormat) {
+    uint32_t v = 7;
+    EXPECT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 1);  // nothing stored yet
+    EXPECT_EQ(v, 7u);
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 255), 0);
+    ASSERT_EQ(registry_set_dword(KEY, "SAMPLE_VOLUME", 25), 0);
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 1), 0);  // replaced in place
+    EXPECT_EQ(file_text(),
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\r\n"
+              "\"RUN_MODE\"=dword:00000001\r\n"
+              "\"SAMPLE_VOLUME\"=dword:00000019\r\n");
+    ASSERT_EQ(registry_get_dword(KEY, "SAMPLE_VOLUME", &v), 0);
+    EXPECT_EQ(v, 25u);
+    EXPECT_EQ(registry_get_dword("SOFTWARE\\Other", "SAMPLE_VOLUME", &v), 1);
+}
+
+TEST_F(RegistryTest, ValuesOfAnotherTypeReadAsMissingAndSurviveWrites) {
+    write_file("Windows Registry Editor Version 5.00\r\n\r\n"
+               "[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\r\n"
+               "\"CLEAN\"=\"yes\"\r\n"
+               "\"NUM_SAMPLES\"=dword:0000012c\r\n"
+               "\"BAD\"=dword:zz\r\n");
+    uint32_t v = 0;
+    EXPECT_EQ(registry_get_dword(KEY, "CLEAN", &v), 1);
+    EXPECT_EQ(registry_get_dword(KEY, "BAD", &v), 1);
+    ASSERT_EQ(registry_get_dword(KEY, "NUM_SAMPLES", &v), 0);
+    EXPECT_EQ(v, 300u);
+    ASSERT_EQ(registry_set_dword(KEY, "motor_id", 3), 0);
+    EXPECT_NE(file_text().find("\"CLEAN\"=\"yes\"\r\n"), std::string::npos);
+}
+
+TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileWhole) {
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 2), 0);
+    const std::string before = file_text();
+    // The temporary file cannot be created: the write must fail without touching the store.
+    ASSERT_EQ(::mkdir((registry_file_path() + ".tmp").c_str(), 0700), 0);
+    EXPECT_EQ(registry_set_dword(KEY, "RUN_MODE", 1), 1);
+    EXPECT_EQ(file_text(), before);
+    uint32_t v = 0;
+    ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
+    EXPECT_EQ(v, 2u);
+}
+
+}  // namespace
