@@ -3,6 +3,8 @@
 //
 //   veltranic-demo              run it
 //   veltranic-demo --tour DIR   walk through every window and save a PNG of each into DIR
+//   veltranic-demo --measure-cpu S  connect, start a long sampling run, and report the CPU time
+//                               the process used over the next S seconds
 //   veltranic-demo --first-paint  print the wall-clock time (ns since 1970) of the main window's
 //                               first paint and the peak resident memory, then quit
 #include "app/app_messages.h"
@@ -16,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QDir>
 #include <QMouseEvent>
@@ -26,6 +29,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+
+#include <sys/resource.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -154,6 +159,35 @@ private:
     bool done_ = false;
 };
 
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void measure_cpu(int seconds) {
+    click_row(connect_view_list(main_current_view()), 0, true);
+    QTimer::singleShot(1500, [seconds] {
+        auto* v = main_current_view();
+        v->findChild<QComboBox*>(QStringLiteral("mode_box"))->setCurrentIndex(1);
+        v->findChild<QLineEdit*>(QStringLiteral("cartridges_edit"))->setText(QStringLiteral("200"));
+        v->findChild<QLineEdit*>(QStringLiteral("volume_edit"))->setText(QStringLiteral("20"));
+        v->findChild<QPushButton*>(QStringLiteral("start_button"))->click();
+        const double cpu0 = cpu_seconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTimer::singleShot(seconds * 1000, [cpu0, wall] {
+            const double cpu = cpu_seconds() - cpu0;
+            const double secs = double(wall.elapsed()) / 1000.0;
+            auto* view = main_current_view();
+            const QString state = view->findChild<QLabel*>(QStringLiteral("state_line"))->text();
+            std::printf("cpu %.3f s over %.1f s = %.3f%% of one core (last state: %s)\n", cpu, secs, 100.0 * cpu / secs,
+                        state.toUtf8().constData());
+            QApplication::exit(0);
+        });
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +232,8 @@ int main(int argc, char** argv) {
         build_tour(main, panel);
         next_step();
     }
+    if (const int at = int(args.indexOf(QStringLiteral("--measure-cpu"))); at > 0 && at + 1 < args.size())
+        measure_cpu(args[at + 1].toInt());
     const int rc = QApplication::exec();
     sim_bus_reset();
     return rc;
