@@ -7,6 +7,7 @@
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link.h"
+#include "maintenance/upgrade_dialog.h"
 #include "ui_connect_view.h"
 
 #include <QCoreApplication>
@@ -157,6 +158,7 @@ private:
             return;
         }
         if (g_upgrade_dialog) g_upgrade_dialog(this, connect_selection->mode);
+        else upgrade_dialog_run(this, connect_selection->mode);
         link_close();
     }
 

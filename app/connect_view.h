@@ -18,6 +18,7 @@ void connect_rebuild_list(app_view* view);
 device_entry* connect_find_selected(app_view* view);
 
 // The modal dialogs the view opens on the selected instrument, with the link open at 5000 ms.
+// Without a registration Upgrade Firmware... opens the upgrade dialog.
 using connect_dialog_fn = void (*)(QWidget* owner, uint32_t mode);
 void connect_register_upgrade_dialog(connect_dialog_fn open);
 void connect_register_factory_dialog(connect_dialog_fn open);

@@ -7,6 +7,12 @@
 #include "link/bytes.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "maintenance/upgrade.h"
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <vector>
 
 #include <QTreeWidget>
 
@@ -71,8 +77,42 @@ void BM_SampleLogFirstPass(benchmark::State& state) {
     }
 }
 
+// Upgrade throughput for a 256 KiB image, with and without the USB full-speed latency model
+// (its limit: 64 bytes per 6 ms exchange, about 10.7 KB/s, with report id 1).
+void BM_UpgradeThroughput(benchmark::State& state) {
+    const std::string path = "/tmp/veltranic-bench-image.bin";
+    {
+        std::ofstream out(path, std::ios::binary);
+        std::vector<char> bytes(256 * 1024, 'x');
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    sim_bus_install();
+    sim_bus_reset();
+    sim_device_config config;
+    config.firmware.mode = sim_mode::bootloader;
+    auto dev = sim_bus_add(config);
+    dev->set_latency(sim_latency(state.range(0)));
+    link_open(dev->path().c_str(), 5000);
+    std::atomic<int> stop{0};
+    uint32_t written = 0;
+    for (auto _ : state) {
+        upgrade_outcome out = upgrade_run(path, IMAGE_BASE_FIRMWARE, stop, {});
+        if (out.failed) state.SkipWithError("upgrade failed");
+        written += out.bytes_written;
+    }
+    state.counters["bytes_per_s"] = benchmark::Counter(double(written), benchmark::Counter::kIsRate);
+    if (state.range(0) == int(sim_latency::usb_full_speed))
+        state.counters["of_model_limit_pct"] = benchmark::Counter(double(written) * 100.0 / (64.0 / 0.006),
+                                                                  benchmark::Counter::kIsRate);
+    link_close();
+    sim_bus_reset();
+    std::remove(path.c_str());
+}
+
 }  // namespace
 
+BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::none))->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::usb_full_speed))->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SampleLogFirstPass)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConnectRebuildList)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -9,6 +9,7 @@
 //                               first paint and the peak resident memory, then quit
 #include "app/app_messages.h"
 #include "app/connect_view.h"
+#include "app/dialog_helpers.h"
 #include "app/main_window.h"
 #include "demo/instrument_panel.h"
 #include "instrument/sim_bus.h"
@@ -21,6 +22,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QDir>
+#include <QFile>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -59,6 +62,16 @@ void save_next_modal(const char* name) {
         QWidget* modal = QApplication::activeModalWidget();
         save(modal, name);
         if (modal) modal->close();
+    });
+}
+
+// Saves and closes the first modal window for which `ready` holds.
+void save_modal_when(std::function<bool()> ready, const char* name) {
+    QTimer::singleShot(100, [ready, name] {
+        if (!ready()) return save_modal_when(ready, name);
+        QWidget* modal = QApplication::activeModalWidget();
+        save(modal, name);
+        modal->close();
     });
 }
 
@@ -131,6 +144,31 @@ void build_tour(main_window* main, QWidget* panel) {
             if (auto dev = sim_bus_find("sim:1")) dev->unplug();
         },
         [=] { save(main, "08-connect-view-after-removal"); },
+        [=] {
+            // Upgrade the instrument whose bootloader runs, with a made-up firmware image.
+            const QString path = QDir(g_tour_dir).filePath(QStringLiteral("firmware-2.5.0.bin"));
+            QFile image(path);
+            if (image.open(QIODevice::WriteOnly)) {
+                QByteArray bytes(24 * 1024, '\0');
+                for (int i = 0; i < bytes.size(); ++i) bytes[i] = char(i * 31 + 7);
+                bytes.replace(1024, 23, "FWVER:2.5.0 (upgraded)\0");
+                image.write(bytes);
+            }
+            ui_set_file_hook([path](QWidget*, const ui_file_request&) { return path; });
+            if (auto dev = sim_bus_find("sim:2")) dev->set_latency(sim_latency::usb_full_speed);
+            click_row(connect_view_list(view()), 0, false);
+            QTimer::singleShot(1500, [] { save(QApplication::activeModalWidget(), "10-upgrade-running"); });
+            save_modal_when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+                            "11-upgrade-complete");
+            connect_view_button(view(), 1)->click();
+            ui_set_file_hook({});
+        },
+        [=] { connect_view_button(view(), 0)->click(); },
+        [=] { wait_ms(1500); },
+        [=] {
+            save_next_modal("12-about-after-upgrade");
+            main_command(ID_HELP_ABOUT);
+        },
         [=] { save(panel, "09-virtual-instrument"); },
     };
 }

@@ -43,6 +43,12 @@ void refresh(panel_state* s) {
         mode = fw.mode == sim_mode::bootloader ? QStringLiteral("bootloader") : QStringLiteral("firmware");
         if (!fw.sampler.powered) mode += QStringLiteral(", powered off");
         mode += QStringLiteral(", %1 log records").arg(fw.sampler.log.size());
+        if (!fw.installed_firmware.empty() || !fw.installed_bootloader.empty())
+            mode += QStringLiteral("\nlast image installed: %1 bytes, CRC-32 %2")
+                        .arg(fw.installed_firmware.empty() ? fw.installed_bootloader.size() : fw.installed_firmware.size())
+                        .arg(QString::asprintf("%08X", fw.installed_crc));
+        else if (fw.blocks_received)
+            mode += QStringLiteral("\nimage blocks received: %1").arg(fw.blocks_received);
         if (fw.older_firmware) mode += QStringLiteral(", older firmware");
         mode = QStringLiteral("%1, %2").arg(QString::fromStdString(fw.identity.name), mode);
     });
@@ -112,6 +118,15 @@ QWidget* instrument_panel_create() {
     auto* slow = new QCheckBox(QStringLiteral("USB Full-Speed Latency"));
     row2->addWidget(slow);
     fl->addLayout(row2);
+    auto* refuse_row = new QHBoxLayout;
+    auto* refuse_index = new QSpinBox;
+    refuse_index->setRange(-1, 100000);
+    refuse_index->setValue(-1);
+    refuse_index->setSpecialValueText(QStringLiteral("none"));
+    refuse_row->addWidget(new QLabel(QStringLiteral("Refuse image block:")));
+    refuse_row->addWidget(refuse_index);
+    QPushButton* refuse = button(refuse_row, "Set");
+    fl->addLayout(refuse_row);
     auto* row3 = new QFormLayout;
     auto* force_cmd = new QSpinBox;
     force_cmd->setRange(0x100, 0x1B3);
@@ -165,6 +180,12 @@ QWidget* instrument_panel_create() {
     QObject::connect(as_old, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::firmware, true); });
     QObject::connect(drop, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->drop_next_responses(1); });
     QObject::connect(late, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->delay_next_response(4000); });
+    QObject::connect(refuse, &QPushButton::clicked, w, [s, refuse_index] {
+        if (auto d = chosen(s)) {
+            const int n = refuse_index->value();
+            d->with_firmware([n](sim_firmware& fw) { fw.refuse_block = n; });
+        }
+    });
     QObject::connect(wrong, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->wrong_sequence_next(1); });
     QObject::connect(mid, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->unplug_on_next_request(); });
     QObject::connect(silent, &QCheckBox::toggled, w, [s](bool on) { if (auto d = chosen(s)) d->set_never_answer(on); });

@@ -4,6 +4,7 @@
 #include "link/commands.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -19,7 +20,31 @@ std::string take_name(const uint8_t* field, size_t field_len) {
     return std::string(reinterpret_cast<const char*>(field), n);
 }
 
+// The version an installed firmware image reports: the text after "FWVER:" in the image, or
+// its checksum.
+std::string image_version(const std::vector<uint8_t>& image, uint32_t crc) {
+    static const char marker[] = "FWVER:";
+    auto it = std::search(image.begin(), image.end(), marker, marker + 6);
+    if (it != image.end()) {
+        std::string v;
+        for (it += 6; it != image.end() && v.size() < 20 && *it >= 0x20 && *it < 0x7F; ++it) v.push_back(char(*it));
+        if (!v.empty()) return v;
+    }
+    char text[26];
+    std::snprintf(text, sizeof text, "build %08X", crc);
+    return text;
+}
+
 }  // namespace
+
+uint32_t sim_crc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
 
 bool sim_firmware::handle(const command_frame& request, command_frame& response) {
     const uint16_t code = frame_code(request);
@@ -120,6 +145,32 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
             if (boot) { result = RESULT_UNSUPPORTED; break; }
             sampler.log.clear();
             break;
+        case CMD_WRITE_IMAGE_BLOCK: {
+            // The bootloader takes firmware images (base 40960); firmware that allows it takes
+            // bootloader images (base 0).
+            const uint32_t expected_base = boot ? 40960u : 0u;
+            if (!boot && mode != sim_mode::firmware_bootloader_upgrade) { result = RESULT_UNSUPPORTED; break; }
+            const uint32_t index = get_u32le(in + 1), count = get_u32le(in + 5), base = get_u32le(in + 73);
+            ++blocks_received;
+            if (in[0] != 1 || base != expected_base || count > 64) { result = 5; break; }
+            if (refuse_block >= 0 && index == uint32_t(refuse_block)) { result = 6; break; }
+            if (index == 0) {  // a new image: whatever came before is dropped
+                image_in_progress.clear();
+                next_block = 0;
+            }
+            if (index != next_block) { result = 7; break; }  // out of order or a gap
+            if (count == 0) {
+                (boot ? installed_firmware : installed_bootloader) = image_in_progress;
+                installed_crc = sim_crc32(image_in_progress.data(), image_in_progress.size());
+                if (boot) identity.version_text = image_version(image_in_progress, installed_crc);
+                image_in_progress.clear();
+                next_block = 0;
+                break;
+            }
+            image_in_progress.insert(image_in_progress.end(), in + 9, in + 9 + count);
+            ++next_block;
+            break;
+        }
         case CMD_START_FIRMWARE:
             if (boot) reenumerate_requested = true;
             break;

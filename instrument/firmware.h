@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <vector>
 #include <string>
 
 struct sim_identity {
@@ -30,6 +31,8 @@ enum class sim_mode : uint8_t {
     firmware_bootloader_upgrade = 2,  // firmware that allows a bootloader upgrade
 };
 
+uint32_t sim_crc32(const uint8_t* data, size_t size);
+
 struct sim_firmware {
     sim_identity identity;
     sim_mode mode = sim_mode::firmware;
@@ -40,6 +43,15 @@ struct sim_firmware {
     std::set<uint16_t> silent_commands;       // commands that get no answer at all
 
     sim_sampler sampler;
+
+    // The bootloader: image blocks are assembled in order and installed by the end block.
+    std::vector<uint8_t> image_in_progress;
+    uint32_t next_block = 0;
+    int refuse_block = -1;           // fault injection: refuse the block with this index
+    std::vector<uint8_t> installed_firmware;
+    std::vector<uint8_t> installed_bootloader;
+    uint32_t installed_crc = 0;      // of the last image installed
+    uint32_t blocks_received = 0;
     uint64_t now_ms = 0;  // the device's time for the request being handled (set by the bus)
 
     // Set by the model when the instrument is to leave the bus and come back (start firmware).

@@ -1,0 +1,29 @@
+// Writing a firmware or bootloader image into the instrument, 64 bytes per command.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+constexpr uint32_t IMAGE_BASE_FIRMWARE = 40960;  // 0xA000
+constexpr uint32_t IMAGE_BASE_BOOTLOADER = 0;
+constexpr size_t IMAGE_BLOCK_SIZE = 77;
+constexpr size_t IMAGE_BLOCK_DATA = 64;
+
+// bytes: 0 operation (1), 1-4 block index, 5-8 byte count (0 ends the image), 9-72 data,
+// 73-76 image base. Data past the count keep what the previous block left there.
+struct image_block {
+    uint8_t bytes[IMAGE_BLOCK_SIZE];
+};
+
+struct upgrade_outcome {
+    int failed;              // 0 success, 1 failure
+    uint32_t bytes_written;  // as last reported as progress
+};
+
+// Sends the file block by block, then the end block. progress is called with the bytes
+// written after each accepted block. The loop checks stop before every block.
+upgrade_outcome upgrade_run(const std::string& path, uint32_t image_base, const std::atomic<int>& stop,
+                            const std::function<void(uint32_t)>& progress);
