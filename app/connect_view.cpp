@@ -63,6 +63,12 @@ public:
 
     void device_changed(device_change_event* e) override {
         if (!alive_) return;
+        if (in_service_) {
+            // A rebuild closes the link, which would cut an upgrade short: the list is brought
+            // up to date once the dialog has closed.
+            if (e->code == 0x8000 || e->code == 0x8004) missed_change_ = true;
+            return;
+        }
         if (e->code == 0x8000) {
             connect_rebuild_list(this);
             connect_selection = connect_find_selected(this);
@@ -148,37 +154,58 @@ private:
         set_buttons(true, true, true);
     }
 
-    void on_upgrade() {
+    // The service buttons open the selected instrument with the long timeout; false (after
+    // telling the operator) when there is nothing to open.
+    bool open_for_service(const char* caption) {
         if (!connect_selection) {
-            ui_message_fmt(this, "Upgrade Firmware", UI_MB_OK, "%s", "Nothing selected");
-            return;
+            ui_message_fmt(this, caption, UI_MB_OK, "%s", "Nothing selected");
+            return false;
         }
         if (link_open(connect_selection->path, LINK_TIMEOUT_SERVICE_MS) != 0) {
-            ui_message_fmt(this, "Upgrade Firmware", UI_MB_OK, "%s", "Failed to connect to sensor");
-            return;
+            ui_message_fmt(this, caption, UI_MB_OK, "%s", "Failed to connect to sensor");
+            return false;
         }
-        if (g_upgrade_dialog) g_upgrade_dialog(this, connect_selection->mode);
-        else upgrade_dialog_run(this, connect_selection->mode);
+        return true;
+    }
+
+    // Runs a service dialog on the open link; device changes meanwhile wait until it closes.
+    void run_service_dialog(connect_dialog_fn open, uint32_t mode) {
+        in_service_ = true;
+        missed_change_ = false;
+        open(this, mode);
+        in_service_ = false;
         link_close();
     }
 
-    void on_factory() {
-        if (!connect_selection) {
-            ui_message_fmt(this, "Factory Settings", UI_MB_OK, "%s", "Nothing selected");
-            return;
-        }
-        if (link_open(connect_selection->path, LINK_TIMEOUT_SERVICE_MS) != 0) {
-            ui_message_fmt(this, "Factory Settings", UI_MB_OK, "%s", "Failed to connect to sensor");
-            return;
-        }
-        if (g_factory_dialog) g_factory_dialog(this, connect_selection->mode);
-        link_close();
+    void catch_up_on_device_changes() {
+        if (!missed_change_ || !alive_) return;
+        missed_change_ = false;
         connect_rebuild_list(this);
         connect_selection = nullptr;
         set_buttons(false, false, false);
     }
 
+    void on_upgrade() {
+        if (!open_for_service("Upgrade Firmware")) return;
+        run_service_dialog(g_upgrade_dialog ? g_upgrade_dialog : open_upgrade_dialog, connect_selection->mode);
+        catch_up_on_device_changes();
+    }
+
+    void on_factory() {
+        if (!open_for_service("Factory Settings")) return;
+        if (g_factory_dialog) run_service_dialog(g_factory_dialog, connect_selection->mode);
+        else link_close();
+        missed_change_ = false;
+        connect_rebuild_list(this);
+        connect_selection = nullptr;
+        set_buttons(false, false, false);
+    }
+
+    static void open_upgrade_dialog(QWidget* owner, uint32_t mode) { upgrade_dialog_run(owner, mode); }
+
     bool alive_ = true;
+    bool in_service_ = false;
+    bool missed_change_ = false;
 };
 
 connect_view* as_connect(app_view* v) { return v && v->view_id() == VIEW_CONNECT ? static_cast<connect_view*>(v) : nullptr; }

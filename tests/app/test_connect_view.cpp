@@ -2,6 +2,10 @@
 #include "link/commands.h"
 #include "platform/hid_bus.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
 namespace {
 
 using ConnectViewTest = AppTest;
@@ -163,6 +167,36 @@ TEST_F(ConnectViewTest, ArrivalAndRemovalRebuildTheList) {
     ASSERT_TRUE(wait_until([&] { return list()->topLevelItemCount() == 0; }));
     EXPECT_EQ(buttons(), (std::vector<bool>{false, false, false}));
     EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// An instrument plugged in while another one is being upgraded must not cut the upgrade short.
+TEST_F(ConnectViewTest, DeviceChangesWaitUntilTheUpgradeDialogCloses) {
+    auto boot = sim_bus_add(named("RIVER-B", sim_mode::bootloader));
+    boot->set_latency(sim_latency::usb_full_speed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fw.bin"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(64 * 100, 'f'));
+    }
+    ui_set_file_hook([path](QWidget*, const ui_file_request&) { return path; });
+    open_window();
+    click_row(0);
+    std::shared_ptr<sim_device> late;
+    QTimer::singleShot(150, [&] { late = sim_bus_add(named("LATE")); });
+    QTest::mouseClick(button(1), Qt::LeftButton);
+    ui_set_file_hook({});
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text, "Upgrade complete, 6400 bytes written");
+    EXPECT_FALSE(link_is_open());
+    // The arrival is taken into account once the dialog has closed.
+    EXPECT_EQ(list()->topLevelItemCount(), 2);
+    EXPECT_EQ(buttons(), (std::vector<bool>{false, false, false}));
 }
 
 }  // namespace
