@@ -226,3 +226,28 @@ TEST_F(UpgradeTest, CancelOfAFirmwareUpgradeStopsOnYesAndGoesOnOnNo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpgradeTest, TheBootloaderRefusesBlocksOutOfOrderOrOfTheWrongImage) {
+    open(sim_mode::bootloader);
+    auto send = [](uint32_t index, uint32_t count, uint32_t base) {
+        command_frame f;
+        frame_prepare(f, CMD_WRITE_IMAGE_BLOCK, IMAGE_BLOCK_SIZE);
+        uint8_t* p = frame_payload(f);
+        p[0] = 1;
+        put_u32le(p + 1, index);
+        put_u32le(p + 5, count);
+        put_u32le(p + 73, base);
+        return command_exchange(f);
+    };
+    EXPECT_EQ(send(0, 64, IMAGE_BASE_FIRMWARE), 0);
+    EXPECT_NE(send(2, 64, IMAGE_BASE_FIRMWARE), 0);   // a gap
+    EXPECT_NE(send(0, 64, IMAGE_BASE_BOOTLOADER), 0); // a bootloader image in the bootloader
+    EXPECT_EQ(send(1, 10, IMAGE_BASE_FIRMWARE), 0);
+    EXPECT_NE(send(1, 10, IMAGE_BASE_FIRMWARE), 0);   // the same block again
+    EXPECT_EQ(send(2, 0, IMAGE_BASE_FIRMWARE), 0);
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_EQ(fw.installed_firmware.size(), 74u); });
+}
+
+}  // namespace
