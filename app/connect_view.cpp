@@ -241,10 +241,7 @@ void connect_rebuild_list(app_view* view) {
             char name[SENSOR_NAME_MAX + 1];
             device_info_name(info, name);
             char state[20];
-            if (entry.mode == FIRMWARE_MODE_BOOTLOADER)
-                std::snprintf(state, sizeof state, "Bootloader (v%u)", unsigned(firmware_info_bootloader_version(fw)));
-            else
-                std::snprintf(state, sizeof state, "Firmware");
+            firmware_state_text(fw, state);
             ui_list_cell_fmt(list, r, 0, value, "%s", name);
             ui_list_cell_fmt(list, r, 1, 0, "%u", unsigned(device_info_serial(info)));
             ui_list_cell_fmt(list, r, 2, 0, "%s", state);

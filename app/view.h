@@ -22,12 +22,12 @@ public:
     virtual void shutdown() {}
     virtual void device_changed(device_change_event*) {}
     virtual void command(int) {}
+    // Posts the running flag to the main window.
+    void post_menu_state(int running);
 
 protected:
     // Reads the panel width and asks the main window for the status bar height.
     void init_layout(QLabel* panel_label, QTreeWidget* list);
-    // Posts the running flag to the main window.
-    void post_menu_state(int running);
 
 private:
     int view_id_;

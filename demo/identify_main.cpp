@@ -38,10 +38,7 @@ int main() {
             char name[SENSOR_NAME_MAX + 1];
             device_info_name(info, name);
             char state[20];
-            if (firmware_info_mode(fw) == FIRMWARE_MODE_BOOTLOADER)
-                std::snprintf(state, sizeof state, "Bootloader (v%u)", unsigned(firmware_info_bootloader_version(fw)));
-            else
-                std::snprintf(state, sizeof state, "Firmware");
+            firmware_state_text(fw, state);
             std::printf("%-12s %-20s %-13u %-18s %s\n", d.path.c_str(), name, unsigned(device_info_serial(info)), state,
                         device_type_text(firmware_info_type(fw)));
             command_frame f;

@@ -78,6 +78,14 @@ void sim_sampler::finish_cartridge(uint64_t end_ms, bool cancelled) {
     top_cartridge = uint16_t(top_cartridge + (mode == 1 ? 2 : 1));
 }
 
+void sim_sampler::abort_run(uint64_t now_ms) {
+    update_pumping(now_ms);
+    finish_cartridge(now_ms, true);
+    cartridges_left = 0;
+    from_schedule = false;
+    state = IDLE;
+}
+
 void sim_sampler::advance(uint64_t now_ms) {
     for (;;) {
         if (!powered) return;
@@ -138,12 +146,7 @@ uint8_t sim_sampler::start_run(const uint8_t* s, uint64_t now_ms) {
 uint8_t sim_sampler::stop_run(uint64_t now_ms) {
     advance(now_ms);
     if (!powered) return 2;
-    if (running()) {
-        update_pumping(now_ms);
-        finish_cartridge(now_ms, true);
-        cartridges_left = 0;
-        state = IDLE;
-    }
+    if (running()) abort_run(now_ms);
     return 0;
 }
 
@@ -160,13 +163,7 @@ uint8_t sim_sampler::start_schedule(uint64_t now_ms) {
 uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
     advance(now_ms);
     if (!powered) return 2;
-    if (running() && from_schedule) {
-        update_pumping(now_ms);
-        finish_cartridge(now_ms, true);
-        cartridges_left = 0;
-        state = IDLE;
-        from_schedule = false;
-    }
+    if (running() && from_schedule) abort_run(now_ms);
     control = 0;
     next_event = 0;
     return 0;
@@ -175,11 +172,7 @@ uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
 void sim_sampler::set_power(bool on, uint64_t now_ms) {
     advance(now_ms);
     if (on == powered) return;
-    if (!on && running()) {
-        update_pumping(now_ms);
-        finish_cartridge(now_ms, true);
-        cartridges_left = 0;
-    }
+    if (!on && running()) abort_run(now_ms);
     powered = on;
     state = on ? IDLE : 1;
     if (!on) {

@@ -70,6 +70,8 @@ struct sim_sampler {
 private:
     void begin_cartridge(uint64_t now_ms);
     void finish_cartridge(uint64_t end_ms, bool cancelled);
+    // Ends the run in progress now: its cartridge is logged as cancelled.
+    void abort_run(uint64_t now_ms);
     void update_pumping(uint64_t now_ms);
     uint64_t phase_end() const;
 };

@@ -113,6 +113,14 @@ int identity_get_firmware_info(firmware_info& out) {
     return 0;
 }
 
+const char* firmware_state_text(const firmware_info& info, char out[20]) {
+    if (firmware_info_mode(info) == FIRMWARE_MODE_BOOTLOADER)
+        std::snprintf(out, 20, "Bootloader (v%u)", unsigned(firmware_info_bootloader_version(info)));
+    else
+        std::snprintf(out, 20, "Firmware");
+    return out;
+}
+
 const char* device_type_text(uint32_t code) {
     thread_local char text[40];
     const uint16_t key = uint16_t(code & 0xFFFF);

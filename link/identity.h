@@ -40,6 +40,10 @@ int identity_get_device_info(device_info& out);
 int identity_set_device_info(const device_info& info);
 int identity_get_firmware_info(firmware_info& out);
 
+// The state column of the instrument list: "Bootloader (v%u)" while the bootloader runs, else
+// "Firmware". out holds 20 bytes.
+const char* firmware_state_text(const firmware_info& info, char out[20]);
+
 // "A%04d %s": the type code and the product name ("Unknown Device" for a code in no row).
 // The text lives in a per-thread buffer that the next call on the same thread overwrites.
 const char* device_type_text(uint32_t code);

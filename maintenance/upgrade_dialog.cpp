@@ -113,18 +113,24 @@ protected:
     }
 
 private:
+    // Formats into the dialog's 40-byte text buffer; false when the text does not fit.
     template <typename... A>
-    void set_status(const char* fmt, A... args) {
-        char text[40];
+    static bool format40(char (&text)[40], const char* fmt, A... args) {
         const int n = std::snprintf(text, sizeof text, fmt, args...);
-        if (n >= 0 && size_t(n) < sizeof text) ui.status_text->setText(QString::fromUtf8(text));
+        return n >= 0 && size_t(n) < sizeof text;
     }
 
     template <typename... A>
+    void set_status(const char* fmt, A... args) {
+        char text[40];
+        if (format40(text, fmt, args...)) ui.status_text->setText(QString::fromUtf8(text));
+    }
+
+    // The final text: in the status line and in a message box.
+    template <typename... A>
     void report(const char* fmt, A... args) {
         char text[40];
-        const int n = std::snprintf(text, sizeof text, fmt, args...);
-        if (n < 0 || size_t(n) >= sizeof text) return;
+        if (!format40(text, fmt, args...)) return;
         ui.status_text->setText(QString::fromUtf8(text));
         ui_message_fmt(this, "Upgrade", UI_MB_OK, "%s", text);
     }

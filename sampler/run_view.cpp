@@ -263,7 +263,7 @@ void run_view_update_controls(app_view* view) {
     v->ui.timeout_edit->setEnabled(e.timeout);
     v->ui.clean_check->setEnabled(e.clean);
     v->ui.stop_button->setEnabled(e.stop);
-    QCoreApplication::postEvent(v->window(), new app_message(MSG_MENU_STATE, VIEW_RUN, e.running));
+    v->post_menu_state(e.running);
 }
 
 void run_settings_to_form(app_view* view, const run_settings& settings) {
