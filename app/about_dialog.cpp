@@ -1,9 +1,9 @@
 #include "app/main_window.h"
-#include "app/dialog_helpers.h"
 #include "link/bytes.h"
 #include "link/command_frame.h"
 #include "link/commands.h"
 #include "link/identity.h"
+#include "ui/dialog_helpers.h"
 #include "ui_about_dialog.h"
 
 #include <QDialog>

@@ -1,13 +1,13 @@
 #include "app/connect_view.h"
 
-#include "app/app_messages.h"
-#include "app/dialog_helpers.h"
 #include "link/command_frame.h"
 #include "link/commands.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link.h"
-#include "maintenance/upgrade_dialog.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
+#include "ui/window_table.h"
 #include "ui_connect_view.h"
 
 #include <QCoreApplication>
@@ -193,15 +193,18 @@ private:
 
     void on_factory() {
         if (!open_for_service("Factory Settings")) return;
-        if (g_factory_dialog) run_service_dialog(g_factory_dialog, connect_selection->mode);
-        else link_close();
+        if (g_factory_dialog || ui_has_dialog(DIALOG_FACTORY))
+            run_service_dialog(g_factory_dialog ? g_factory_dialog : open_factory_dialog, connect_selection->mode);
+        else
+            link_close();
         missed_change_ = false;
         connect_rebuild_list(this);
         connect_selection = nullptr;
         set_buttons(false, false, false);
     }
 
-    static void open_upgrade_dialog(QWidget* owner, uint32_t mode) { upgrade_dialog_run(owner, mode); }
+    static void open_upgrade_dialog(QWidget* owner, uint32_t mode) { ui_open_dialog(DIALOG_UPGRADE, owner, mode); }
+    static void open_factory_dialog(QWidget* owner, uint32_t mode) { ui_open_dialog(DIALOG_FACTORY, owner, mode); }
 
     bool alive_ = true;
     bool in_service_ = false;

@@ -2,7 +2,7 @@
 // serial number, state and type, and Connect, Upgrade Firmware... and Factory Settings....
 #pragma once
 
-#include "app/view.h"
+#include "ui/view.h"
 
 #include <cstdint>
 

@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltranic"));
     hid_bus_register(hid_linux_backend());
+    app_register_windows();
     main_window_create();
     return QApplication::exec();
 }

@@ -1,14 +1,13 @@
 #include "app/main_window.h"
 
-#include "app/app_messages.h"
 #include "app/connect_view.h"
-#include "app/dialog_helpers.h"
-#include "app/view.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link.h"
-#include "maintenance/diagnostics_view.h"
-#include "sampler/run_view.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
+#include "ui/view.h"
+#include "ui/window_table.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,7 +34,6 @@ app_view* current_view = nullptr;
 int main_connected = 0;
 void* notification_handle = nullptr;
 std::map<int, QAction*> g_actions;
-std::map<int, main_dialog_fn> g_dialogs;
 
 // Hot-plug callbacks arrive on a background thread; they reach the window only as posted
 // events, and only while it exists.
@@ -48,9 +46,17 @@ void on_device_notification(void*, uint32_t code, uint32_t device_type, const ch
         QCoreApplication::postEvent(g_notify_target, new device_change_event(code, device_type, QString::fromUtf8(name)));
 }
 
-const int CONFIGURE_IDS[] = {ID_CONFIGURE_IDENTIFICATION, ID_CONFIGURE_CLOCK, ID_CONFIGURE_MOTORS,
-                             ID_CONFIGURE_PRESSURE,       ID_CONFIGURE_FLOW,  ID_CONFIGURE_RS232,
-                             ID_CONFIGURE_CLEANING,       ID_CONFIGURE_SCHEDULE};
+// The Configure items and the dialogs they open.
+struct configure_item {
+    int command;
+    int dialog;
+};
+const configure_item CONFIGURE_ITEMS[] = {
+    {ID_CONFIGURE_IDENTIFICATION, DIALOG_IDENTIFICATION}, {ID_CONFIGURE_CLOCK, DIALOG_CLOCK},
+    {ID_CONFIGURE_MOTORS, DIALOG_MOTORS},                 {ID_CONFIGURE_PRESSURE, DIALOG_PRESSURE},
+    {ID_CONFIGURE_FLOW, DIALOG_FLOW},                     {ID_CONFIGURE_RS232, DIALOG_RS232},
+    {ID_CONFIGURE_CLEANING, DIALOG_CLEANING},             {ID_CONFIGURE_SCHEDULE, DIALOG_SCHEDULE},
+};
 
 void add_item(QMenu* menu, const char* caption, int id) {
     QAction* a = menu->addAction(QString::fromUtf8(caption));
@@ -195,7 +201,7 @@ void main_menu_update(int view_id, int running) {
     enable(ID_FILE_SAVE_LOG, view_id == VIEW_RUN && !busy);
     enable(ID_VIEW_RUN, view_id != VIEW_CONNECT);
     enable(ID_VIEW_DIAGNOSTICS, view_id != VIEW_CONNECT);
-    for (int id : CONFIGURE_IDS) enable(id, view_id != VIEW_CONNECT && !busy);
+    for (const configure_item& item : CONFIGURE_ITEMS) enable(item.command, view_id != VIEW_CONNECT && !busy);
     enable(ID_HELP_ABOUT, true);
 }
 
@@ -223,12 +229,7 @@ void main_switch_view(int view_id) {
     if (!g_main) return;
     retire_view();
     QWidget* client = g_main->centralWidget();
-    switch (view_id) {
-        case VIEW_CONNECT: current_view = connect_view_create(client); break;
-        case VIEW_RUN: current_view = run_view_create(client); break;
-        case VIEW_DIAGNOSTICS: current_view = diagnostics_view_create(client); break;
-        default: break;
-    }
+    current_view = view_id == VIEW_CONNECT ? connect_view_create(client) : ui_create_view(view_id, client);
 }
 
 void main_command(int id) {
@@ -262,8 +263,9 @@ void main_command(int id) {
         default:
             break;
     }
-    if (auto it = g_dialogs.find(id); it != g_dialogs.end()) {
-        it->second(g_main);
+    for (const configure_item& item : CONFIGURE_ITEMS) {
+        if (item.command != id) continue;
+        ui_open_dialog(item.dialog, g_main, 0);
         if (id == ID_CONFIGURE_IDENTIFICATION) main_show_identity(1);
     }
 }
@@ -319,7 +321,6 @@ void main_window::closeEvent(QCloseEvent* e) {
     QMainWindow::closeEvent(e);
 }
 
-
 QAction* main_menu_action(int command_id) {
     auto it = g_actions.find(command_id);
     return it == g_actions.end() ? nullptr : it->second;
@@ -327,5 +328,3 @@ QAction* main_menu_action(int command_id) {
 
 app_view* main_current_view() { return current_view; }
 int main_is_connected() { return main_connected; }
-
-void main_register_dialog(int command_id, main_dialog_fn open) { g_dialogs[command_id] = open; }

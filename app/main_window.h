@@ -1,7 +1,7 @@
 // The main window: menu, two-part status bar, exactly one view, About box, device changes.
 #pragma once
 
-#include "app/app_messages.h"
+#include "ui/app_messages.h"
 
 #include <QMainWindow>
 
@@ -38,9 +38,9 @@ QAction* main_menu_action(int command_id);
 app_view* main_current_view();
 int main_is_connected();
 
-// Opens a configuration dialog for a Configure command; set by the modules that build them.
-using main_dialog_fn = void (*)(QWidget* owner);
-void main_register_dialog(int command_id, main_dialog_fn open);
+// Registers every view and dialog of the program in the window table (ui/window_table.h).
+// Called once by each program before it creates the main window.
+void app_register_windows();
 
 // The About box (template 2).
 int about_dialog_run(QWidget* owner);

@@ -2,12 +2,12 @@
 // is opened, asked for its identity and closed again.
 #include "app/connect_view.h"
 #include "app/main_window.h"
-#include "app/view.h"
 #include "instrument/sim_bus.h"
 #include "link/bytes.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "maintenance/upgrade.h"
+#include "ui/view.h"
 
 #include <atomic>
 #include <cstdio>
@@ -119,6 +119,7 @@ BENCHMARK(BM_ConnectRebuildList)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond)-
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    app_register_windows();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

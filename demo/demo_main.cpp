@@ -7,13 +7,13 @@
 //                               the process used over the next S seconds
 //   veltranic-demo --first-paint  print the wall-clock time (ns since 1970) of the main window's
 //                               first paint and the peak resident memory, then quit
-#include "app/app_messages.h"
 #include "app/connect_view.h"
-#include "app/dialog_helpers.h"
 #include "app/main_window.h"
 #include "demo/instrument_panel.h"
 #include "instrument/sim_bus.h"
 #include "platform/hid_linux.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -244,6 +244,7 @@ int main(int argc, char** argv) {
 
     hid_bus_register(hid_linux_backend());
     sim_bus_install();
+    app_register_windows();
     QWidget* panel = instrument_panel_create();  // plugs in the first instrument
     if (!g_tour_dir.isEmpty()) {
         // A second instrument, in bootloader mode, so the list shows both kinds of row.

@@ -1,8 +1,8 @@
 // veltranic-identify: opens every instrument on the virtual bus through the link and prints its
 // identity and firmware information the way the connect view lists them.
 #include "instrument/sim_bus.h"
-#include "link/commands.h"
 #include "link/bytes.h"
+#include "link/commands.h"
 #include "link/identity.h"
 #include "link/link.h"
 #include "platform/hid_bus.h"

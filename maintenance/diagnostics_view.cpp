@@ -1,6 +1,6 @@
 #include "maintenance/diagnostics_view.h"
 
-#include "app/app_messages.h"
+#include "ui/app_messages.h"
 #include "ui_diagnostics_view.h"
 
 namespace {

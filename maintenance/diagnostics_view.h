@@ -2,6 +2,6 @@
 // diagnostic log.
 #pragma once
 
-#include "app/view.h"
+#include "ui/view.h"
 
 app_view* diagnostics_view_create(QWidget* parent);

@@ -1,8 +1,8 @@
 #include "maintenance/upgrade_dialog.h"
 
-#include "app/app_messages.h"
-#include "app/dialog_helpers.h"
 #include "maintenance/upgrade.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
 #include "ui_upgrade_dialog.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #include "sampler/run_status.h"
 
-#include "app/device_time.h"
 #include "link/bytes.h"
+#include "link/device_time.h"
 #include "sampler/run_settings.h"
 
 #include <cstdarg>

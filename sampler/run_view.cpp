@@ -1,13 +1,13 @@
 #include "sampler/run_view.h"
 
-#include "app/app_messages.h"
-#include "app/dialog_helpers.h"
 #include "link/bytes.h"
 #include "link/command_frame.h"
 #include "link/commands.h"
 #include "link/worker_thread.h"
 #include "platform/pc_clock.h"
 #include "sampler/sample_log.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
 #include "ui_run_view.h"
 
 #include <QRegularExpressionValidator>

@@ -1,9 +1,9 @@
 // The run view: live sampler state, run parameters, start and stop, and the sample log.
 #pragma once
 
-#include "app/view.h"
 #include "sampler/run_settings.h"
 #include "sampler/run_status.h"
+#include "ui/view.h"
 
 app_view* run_view_create(QWidget* parent);
 

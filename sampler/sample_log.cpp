@@ -1,9 +1,9 @@
 #include "sampler/sample_log.h"
 
-#include "app/device_time.h"
 #include "link/bytes.h"
 #include "link/command_frame.h"
 #include "link/commands.h"
+#include "link/device_time.h"
 
 #include <cstdio>
 #include <cstring>

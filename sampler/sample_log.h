@@ -2,7 +2,7 @@
 // reads, lists and saves it.
 #pragma once
 
-#include "app/dialog_helpers.h"
+#include "link/text_tables.h"
 
 #include <cstddef>
 #include <cstdint>

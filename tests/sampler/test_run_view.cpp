@@ -4,8 +4,8 @@
 #include "platform/pc_clock.h"
 #include "platform/registry.h"
 #include "sampler/run_settings.h"
-#include "app/large_text.h"
 #include "sampler/run_view.h"
+#include "ui/large_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "app/device_time.h"
+#include "link/device_time.h"
 
 #include <cstdio>
 

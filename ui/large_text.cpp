@@ -1,4 +1,4 @@
-#include "app/large_text.h"
+#include "ui/large_text.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,5 +1,5 @@
-#include "app/device_time.h"
-#include "app/dialog_helpers.h"
+#include "link/device_time.h"
+#include "ui/dialog_helpers.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -5,6 +5,8 @@
 // Message boxes and file dialogs go through replaceable hooks so tests can answer them.
 #pragma once
 
+#include "link/text_tables.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -33,16 +35,6 @@ constexpr int UI_IDOK = 1;
 constexpr int UI_IDCANCEL = 2;
 constexpr int UI_IDYES = 6;
 constexpr int UI_IDNO = 7;
-
-struct list_column {
-    const char* caption;
-    int width;  // dialog character units
-};
-
-struct combo_row {
-    uint32_t value;
-    const char* text;
-};
 
 // Tooltip on a control; nullptr (nothing registered) when the control is missing.
 QWidget* ui_add_tooltip(QWidget* control, const char* text);

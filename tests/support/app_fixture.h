@@ -2,14 +2,14 @@
 // the test and recorded.
 #pragma once
 
-#include "app/app_messages.h"
 #include "app/connect_view.h"
-#include "app/dialog_helpers.h"
 #include "app/main_window.h"
-#include "app/view.h"
 #include "instrument/sim_bus.h"
 #include "link/discovery.h"
 #include "link/link.h"
+#include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
+#include "ui/view.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,6 +52,7 @@ protected:
         // Settings go to a folder of the test's own, never the user's.
         config_dir = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", config_dir->path().toUtf8());
+        app_register_windows();
         sim_bus_install();
         sim_bus_reset();
         messages.clear();

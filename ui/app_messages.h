@@ -18,6 +18,21 @@ constexpr int VIEW_CONNECT = 36;
 constexpr int VIEW_RUN = 177;
 constexpr int VIEW_DIAGNOSTICS = 42;
 
+// Dialog templates, by number: how one window opens another (see window_table.h).
+constexpr int DIALOG_ABOUT = 2;
+constexpr int DIALOG_SCHEDULE = 8;
+constexpr int DIALOG_CLEANING = 17;
+constexpr int DIALOG_FACTORY = 53;
+constexpr int DIALOG_FLOW = 65;
+constexpr int DIALOG_MOTORS = 74;
+constexpr int DIALOG_PRESSURE = 110;
+constexpr int DIALOG_CARTRIDGE = 130;
+constexpr int DIALOG_RS232 = 157;
+constexpr int DIALOG_CLOCK = 164;
+constexpr int DIALOG_IDENTIFICATION = 201;
+constexpr int DIALOG_TASKS = 208;
+constexpr int DIALOG_UPGRADE = 370;
+
 // Menu command ids.
 constexpr int ID_CANCEL = 2;
 constexpr int ID_FILE_DISCONNECT = 60;

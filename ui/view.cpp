@@ -1,6 +1,6 @@
-#include "app/view.h"
+#include "ui/view.h"
 
-#include "app/app_messages.h"
+#include "ui/app_messages.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "app/dialog_helpers.h"
+#include "ui/dialog_helpers.h"
 
-#include "app/device_time.h"
+#include "link/device_time.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,0 +1,23 @@
+// Tables of texts that windows show and that the feature cores own: list columns and combo
+// rows. Plain data, so the records, their texts and their captions stay usable without Qt.
+#pragma once
+
+#include <cstdint>
+
+struct list_column {
+    const char* caption;
+    int width;  // dialog character units
+};
+
+// One row of a combo box: the value it stands for and its text, in the order shown.
+struct combo_row {
+    uint32_t value;
+    const char* text;
+};
+
+// The first row whose value equals value, or 0 (the first row) when none does.
+inline int combo_row_index(const combo_row* table, int rows, uint32_t value) {
+    for (int i = 0; i < rows; ++i)
+        if (table[i].value == value) return i;
+    return 0;
+}
