@@ -4,6 +4,7 @@
 #include "link/commands.h"
 #include "link/identity.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui_about_dialog.h"
 
 #include <QDialog>
@@ -33,6 +34,6 @@ int about_dialog_run(QWidget* owner) {
     ui_set_text_fmt(ui.gui_version, "GUI Version: %s", GUI_VERSION_TAG);
 
     QObject::connect(ui.ok_button, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(UI_IDOK); });
-    const int r = dialog.exec();
+    const int r = ui_exec(dialog);
     return r == UI_IDOK ? UI_IDOK : UI_IDCANCEL;
 }

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -23,6 +24,15 @@ char connect_selected_name[SENSOR_NAME_MAX + 1] = "";
 int connect_await_firmware = 0;
 connect_dialog_fn g_upgrade_dialog = nullptr;
 connect_dialog_fn g_factory_dialog = nullptr;
+
+// The name of a row as the view remembers it: the column-0 text, at most 20 characters, kept in
+// 21 bytes. Every comparison goes through the same cut, so a name whose text takes more than 20
+// bytes (a name with bytes that are not UTF-8, each shown as one replacement character of
+// three bytes) still finds its row again.
+void row_name(const QTreeWidgetItem* item, char out[SENSOR_NAME_MAX + 1]) {
+    const QByteArray name = item->text(0).left(SENSOR_NAME_MAX).toUtf8();
+    std::snprintf(out, SENSOR_NAME_MAX + 1, "%s", name.constData());
+}
 
 const list_column CONNECT_COLUMNS[] = {
     {"Name", 10},
@@ -111,8 +121,7 @@ private:
             set_buttons(false, false, false);
             return;
         }
-        const QByteArray name = item->text(0).left(SENSOR_NAME_MAX).toUtf8();
-        std::snprintf(connect_selected_name, sizeof connect_selected_name, "%s", name.constData());
+        row_name(item, connect_selected_name);
         connect_selection = reinterpret_cast<device_entry*>(item->data(0, Qt::UserRole).toULongLong());
         if (double_click) {
             post_connect();
@@ -262,8 +271,9 @@ device_entry* connect_find_selected(app_view* view) {
     QTreeWidget* list = v->ui.device_list;
     device_entry* found = nullptr;
     for (int r = 0; r < list->topLevelItemCount(); ++r) {
-        const QByteArray text = list->topLevelItem(r)->text(0).left(SENSOR_NAME_MAX).toUtf8();
-        if (std::strcmp(text.constData(), connect_selected_name) == 0)
+        char name[SENSOR_NAME_MAX + 1];
+        row_name(list->topLevelItem(r), name);
+        if (std::strcmp(name, connect_selected_name) == 0)
             found = reinterpret_cast<device_entry*>(ui_list_row_value(list, r));
     }
     return found;

@@ -4,8 +4,12 @@
 
 #include <QApplication>
 
+#include <clocale>
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Qt has applied the desktop's locale to the C library; numbers stay in the C conventions.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("veltranic"));
     hid_bus_register(hid_linux_backend());
     app_register_windows();

@@ -6,6 +6,7 @@
 #include "link/link.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/view.h"
 #include "ui/window_table.h"
 
@@ -100,15 +101,14 @@ void set_title(const char* fmt, const char* a, const char* b) {
     g_main->setWindowTitle(QString::fromUtf8(title));
 }
 
-// Takes the old view down now (its poller stops here) and frees it once its own handlers have
-// returned: a view may be the one whose message caused the switch.
+// Takes the old view down now (its poller stops here) and frees it once its own handlers and
+// every dialog opened from it have returned: a view may be the one whose message caused the
+// switch, or have a message box open when the instrument goes.
 void retire_view() {
     if (!current_view) return;
     app_view* old = current_view;
     current_view = nullptr;
-    old->shutdown();
-    old->hide();
-    old->deleteLater();
+    ui_retire_view(old);
 }
 
 // The client area: relays size changes to the view.
@@ -279,8 +279,10 @@ bool main_window::event(QEvent* e) {
         return true;
     }
     if (type == MSG_MENU_STATE) {
+        // Only the view on show speaks for the menu: a late post of a view that has been
+        // replaced since would re-enable items that its successor greys.
         auto* m = static_cast<app_message*>(e);
-        main_menu_update(int(m->wparam), int(m->lparam));
+        if (current_view && int(m->wparam) == current_view->view_id()) main_menu_update(int(m->wparam), int(m->lparam));
         return true;
     }
     if (type == MSG_CONNECTED) {
@@ -304,6 +306,8 @@ bool main_window::event(QEvent* e) {
                 link_close();
                 main_connected = 0;
                 main_show_identity(0);
+                // Every dialog working on the instrument closes with it.
+                ui_abandon_dialogs();
                 ui_message_fmt(this, "Device Change", UI_MB_OK, "%s", "Sensor Disconnected");
                 main_switch_view(VIEW_CONNECT);
                 main_menu_update(VIEW_CONNECT, 0);

@@ -30,6 +30,7 @@
 #include <QTreeWidget>
 
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <fstream>
 
@@ -230,6 +231,8 @@ void measure_cpu(int seconds) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Qt has applied the desktop's locale to the C library; numbers stay in the C conventions.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("veltranic-demo"));
     const QStringList args = QApplication::arguments();
     const int tour = int(args.indexOf(QStringLiteral("--tour")));

@@ -14,6 +14,7 @@ struct worker_thread {
     std::condition_variable cv_wake;
     std::atomic<int> stop{0};
     void* user = nullptr;
+    void (*free_user)(void*) = nullptr;
     worker_routine routine = nullptr;
     // Two references: the owner's (given up by worker_thread_stop) and the routine's (given up
     // when it returns). Whoever is last frees the object.
@@ -27,8 +28,13 @@ namespace {
 
 constexpr auto STOP_WAIT = std::chrono::milliseconds(100);
 
+void destroy(worker_thread* w) {
+    if (w->free_user) w->free_user(w->user);
+    delete w;
+}
+
 void release(worker_thread* w) {
-    if (w->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete w;
+    if (w->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy(w);
 }
 
 void run(worker_thread* w) {
@@ -43,15 +49,19 @@ void run(worker_thread* w) {
 
 }  // namespace
 
-worker_thread* worker_thread_start(worker_routine routine, void* user_data) {
-    if (!routine) return nullptr;
+worker_thread* worker_thread_start(worker_routine routine, void* user_data, void (*free_user)(void*)) {
+    if (!routine) {
+        if (free_user) free_user(user_data);
+        return nullptr;
+    }
     auto* w = new worker_thread;
     w->user = user_data;
+    w->free_user = free_user;
     w->routine = routine;
     try {
         std::thread(run, w).detach();
     } catch (const std::system_error&) {
-        delete w;
+        destroy(w);
         return nullptr;
     }
     return w;

@@ -14,8 +14,10 @@ struct worker_thread;
 // worker_thread_stopping, return; worker_thread_wait for the poll period; if stopping, return.
 using worker_routine = int (*)(worker_thread* self);
 
-// Starts the routine at once. nullptr when the thread cannot be created.
-worker_thread* worker_thread_start(worker_routine routine, void* user_data);
+// Starts the routine at once. nullptr when the thread cannot be created. free_user, when given,
+// is called with the user data once the object goes away: after the routine has returned and
+// the owner has stopped it, whichever is later (also when the thread cannot be created).
+worker_thread* worker_thread_start(worker_routine routine, void* user_data, void (*free_user)(void*) = nullptr);
 
 // Stops the routine and gives up the owner's reference; returns nullptr for the caller to store
 // back. Accepts nullptr. Waits at most 100 ms for the routine to end.

@@ -20,37 +20,37 @@ bool send_block(const image_block& block) {
 
 upgrade_outcome upgrade_run(const std::string& path, uint32_t image_base, const std::atomic<int>& stop,
                             const std::function<void(uint32_t)>& progress) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return {1, 0};
+    upgrade_outcome out = upgrade_run_file(file, image_base, stop, progress);
+    std::fclose(file);
+    return out;
+}
+
+upgrade_outcome upgrade_run_file(FILE* file, uint32_t image_base, const std::atomic<int>& stop,
+                                 const std::function<void(uint32_t)>& progress) {
     image_block block{};
     block.bytes[0] = 1;
     put_u32le(block.bytes + 73, image_base);
     uint32_t written = 0;
-
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return {1, 0};
     uint32_t index = 0;
-    size_t count = std::fread(block.bytes + 9, 1, IMAGE_BLOCK_DATA, file);
-    bool at_end = false;
     for (;;) {
-        if (count == 0) {
-            at_end = true;
-            break;
-        }
-        if (stop.load()) break;
+        const size_t count = std::fread(block.bytes + 9, 1, IMAGE_BLOCK_DATA, file);
+        // A read that fails part-way is not the end of the image: installing what came before
+        // it would leave a truncated firmware. No end block, and the upgrade has failed.
+        if (std::ferror(file)) return {1, written};
+        if (count == 0) break;
+        if (stop.load()) return {1, written};
         put_u32le(block.bytes + 1, index);
         put_u32le(block.bytes + 5, uint32_t(count));
-        if (!send_block(block)) break;
+        if (!send_block(block)) return {1, written};
         written = index * uint32_t(IMAGE_BLOCK_DATA) + uint32_t(count);
         if (progress) progress(written);
         ++index;
-        count = std::fread(block.bytes + 9, 1, IMAGE_BLOCK_DATA, file);
     }
-    bool ok = false;
-    if (at_end) {
-        // Every data block was accepted: the end block carries the number of blocks sent.
-        put_u32le(block.bytes + 1, index);
-        put_u32le(block.bytes + 5, 0);
-        ok = send_block(block);
-    }
-    std::fclose(file);
-    return {ok ? 0 : 1, written};
+    // The whole file was read and every data block accepted: the end block carries the number
+    // of blocks sent.
+    put_u32le(block.bytes + 1, index);
+    put_u32le(block.bytes + 5, 0);
+    return {send_block(block) ? 0 : 1, written};
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,5 +26,10 @@ struct upgrade_outcome {
 
 // Sends the file block by block, then the end block. progress is called with the bytes
 // written after each accepted block. The loop checks stop before every block.
+// A file that cannot be opened, or fails to read at any point, fails the upgrade without the end
+// block.
 upgrade_outcome upgrade_run(const std::string& path, uint32_t image_base, const std::atomic<int>& stop,
                             const std::function<void(uint32_t)>& progress);
+// The same on a file the caller has opened for binary reading (and closes).
+upgrade_outcome upgrade_run_file(FILE* file, uint32_t image_base, const std::atomic<int>& stop,
+                                 const std::function<void(uint32_t)>& progress);

@@ -3,6 +3,7 @@
 #include "maintenance/upgrade.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui_upgrade_dialog.h"
 
 #include <QCloseEvent>
@@ -206,5 +207,5 @@ int upgrade_dialog_run(QWidget* owner, uint32_t mode_value) {
         ui_message_fmt(owner, "Upgrade", UI_MB_OK, "%s", "Failed to start upgrade");
         return UPGRADE_ENDED;
     }
-    return dialog.exec() == UPGRADE_COMPLETED ? UPGRADE_COMPLETED : UPGRADE_ENDED;
+    return ui_exec(dialog) == UPGRADE_COMPLETED ? UPGRADE_COMPLETED : UPGRADE_ENDED;
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -203,40 +204,56 @@ struct lx_watch {
     std::thread thread;
 };
 
+// The watching thread: reports arrivals and removals until its stop event is signalled.
+void watch_loop(udev_monitor* mon, int stop_fd, hid_watch_fn fn, void* user) {
+    pollfd fds[2] = {{udev_monitor_get_fd(mon), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        if (!(fds[0].revents & POLLIN)) continue;
+        udev_device* dev = udev_monitor_receive_device(mon);
+        if (!dev) continue;
+        const char* action = udev_device_get_action(dev);
+        const char* node = udev_device_get_devnode(dev);
+        if (action && node) {
+            if (std::strcmp(action, "add") == 0) fn(user, HID_EVENT_ARRIVAL, node);
+            else if (std::strcmp(action, "remove") == 0) fn(user, HID_EVENT_REMOVE_COMPLETE, node);
+        }
+        udev_device_unref(dev);
+    }
+}
+
+void lx_watch_free(lx_watch* w) {
+    if (w->stop_fd >= 0) ::close(w->stop_fd);
+    if (w->mon) udev_monitor_unref(w->mon);
+    if (w->u) udev_unref(w->u);
+    delete w;
+}
+
 void* lx_watch_start(void*, hid_watch_fn fn, void* user) {
     auto* w = new lx_watch;
     w->u = udev_new();
     if (w->u) w->mon = udev_monitor_new_from_netlink(w->u, "udev");
     if (!w->mon || udev_monitor_filter_add_match_subsystem_devtype(w->mon, "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(w->mon) < 0) {
-        if (w->mon) udev_monitor_unref(w->mon);
-        if (w->u) udev_unref(w->u);
-        delete w;
+        lx_watch_free(w);
         return nullptr;
     }
+    // Without its stop event the watching thread could never be woken to end: no watcher then.
     w->stop_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    udev_monitor* mon = w->mon;
-    int stop_fd = w->stop_fd;
-    w->thread = std::thread([mon, stop_fd, fn, user] {
-        pollfd fds[2] = {{udev_monitor_get_fd(mon), POLLIN, 0}, {stop_fd, POLLIN, 0}};
-        for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
-            }
-            if (fds[1].revents) return;
-            if (!(fds[0].revents & POLLIN)) continue;
-            udev_device* dev = udev_monitor_receive_device(mon);
-            if (!dev) continue;
-            const char* action = udev_device_get_action(dev);
-            const char* node = udev_device_get_devnode(dev);
-            if (action && node) {
-                if (std::strcmp(action, "add") == 0) fn(user, HID_EVENT_ARRIVAL, node);
-                else if (std::strcmp(action, "remove") == 0) fn(user, HID_EVENT_REMOVE_COMPLETE, node);
-            }
-            udev_device_unref(dev);
-        }
-    });
+    if (w->stop_fd < 0) {
+        lx_watch_free(w);
+        return nullptr;
+    }
+    try {
+        w->thread = std::thread(watch_loop, w->mon, w->stop_fd, fn, user);
+    } catch (const std::system_error&) {
+        lx_watch_free(w);
+        return nullptr;
+    }
     return w;
 }
 
@@ -246,10 +263,7 @@ void lx_watch_stop(void*, void* token) {
     ssize_t r = ::write(w->stop_fd, &one, sizeof one);
     (void)r;
     if (w->thread.joinable()) w->thread.join();
-    ::close(w->stop_fd);
-    udev_monitor_unref(w->mon);
-    udev_unref(w->u);
-    delete w;
+    lx_watch_free(w);
 }
 
 const hid_backend g_linux = {

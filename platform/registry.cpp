@@ -1,5 +1,8 @@
 #include "platform/registry.h"
 
+#include "platform/file_replace.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,39 +72,40 @@ bool parse_dword(const std::string& data, uint32_t* value) {
     return true;
 }
 
-bool write_all(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-// Writes the whole store to a temporary file beside it and renames it into place, so a crash
-// leaves either the old file or the new one, never a mix.
+// Writes the whole store to a temporary file of this writer's own beside it and renames it into
+// place, so a crash leaves either the old file or the new one, never a mix.
 bool store(const std::vector<reg_key>& keys) {
-    const std::string dir = config_dir();
-    ::mkdir(dir.c_str(), 0700);  // the parent (~/.config) normally exists
     std::ostringstream out;
     out << "Windows Registry Editor Version 5.00\r\n";
     for (const reg_key& k : keys) {
         out << "\r\n[" << ROOT << k.path << "]\r\n";
         for (const reg_value& v : k.values) out << '"' << v.name << "\"=" << v.data << "\r\n";
     }
-    const std::string path = registry_file_path();
-    const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    bool ok = write_all(fd, out.str()) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    return file_replace(registry_file_path().c_str(), out.str()) == 0;
 }
+
+// Holds the store's lock file for one read-modify-write, so two copies of the tool that save
+// at the same moment never lose each other's values. Without the lock (it cannot be created)
+// the write still happens, as it would with one copy.
+class store_lock {
+public:
+    store_lock() {
+        const std::string dir = config_dir();
+        ::mkdir(dir.c_str(), 0700);  // the parent (~/.config) normally exists
+        fd_ = ::open((dir + "/settings.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~store_lock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    store_lock(const store_lock&) = delete;
+    store_lock& operator=(const store_lock&) = delete;
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace
 
@@ -117,6 +122,7 @@ int registry_get_dword(const char* key_path, const char* name, uint32_t* value) 
 }
 
 int registry_set_dword(const char* key_path, const char* name, uint32_t value) {
+    store_lock lock;
     std::vector<reg_key> keys = load();
     reg_key* key = nullptr;
     for (reg_key& k : keys)

@@ -1,10 +1,9 @@
 #include "sampler/run_settings.h"
 
+#include "link/field_text.h"
 #include "platform/registry.h"
 
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 const run_mode_row RUN_MODES[RUN_MODE_COUNT] = {
@@ -61,7 +60,7 @@ run_form run_settings_form_texts(const run_settings& s) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%u", unsigned(s.bytes[2]));
     f.cartridges = buf;
-    std::snprintf(buf, sizeof buf, "%.1f", s.bytes[3] / 10.0 + 0.01);
+    text_format(buf, sizeof buf, "%.1f", s.bytes[3] / 10.0 + 0.01);
     f.volume = buf;
     std::snprintf(buf, sizeof buf, "%u", unsigned(s.bytes[4]));
     f.timeout = buf;
@@ -69,30 +68,20 @@ run_form run_settings_form_texts(const run_settings& s) {
     return f;
 }
 
-uint8_t form_byte(const std::string& text) {
-    // Like reading an unsigned number from a dialog field: surrounding blanks are allowed,
-    // anything else makes it a non-number.
-    size_t i = 0, end = text.size();
-    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-    if (i == end) return 0;
-    unsigned long long value = 0;
-    for (size_t k = i; k < end; ++k) {
-        if (!std::isdigit(static_cast<unsigned char>(text[k]))) return 0;
-        value = value * 10 + unsigned(text[k] - '0');
-        if (value > 255) value = 256;  // saturate; only "above 255" matters
-    }
-    return value > 255 ? 255 : uint8_t(value);
+uint8_t form_byte(const std::string& text) { return uint8_t(field_unsigned_max(text, 255)); }
+
+uint8_t volume_tenths(const std::string& litres) {
+    const std::string head = litres.substr(0, 23);
+    const double tenths = text_to_double(head.c_str()) * 10.0 + 0.01;
+    if (!(tenths >= 0)) return 0;  // negative, or not a number at all
+    return tenths > 255 ? 255 : uint8_t(tenths);  // "inf" and "1e30" stop at the top
 }
 
 run_settings run_settings_parse_form(const run_form& f) {
     run_settings s{};
     s.bytes[1] = f.mode_row >= 0 && f.mode_row < RUN_MODE_COUNT ? RUN_MODES[f.mode_row].code : 0;
     s.bytes[2] = form_byte(f.cartridges);
-    const std::string volume = f.volume.substr(0, 23);
-    double tenths = std::strtod(volume.c_str(), nullptr) * 10.0 + 0.01;
-    if (!(tenths >= 0)) tenths = 0;  // also NaN
-    s.bytes[3] = tenths > 255 ? 255 : uint8_t(tenths);
+    s.bytes[3] = volume_tenths(f.volume);
     s.bytes[4] = form_byte(f.timeout);
     s.bytes[5] = f.clean ? 1 : 0;
     return s;

@@ -40,3 +40,6 @@ run_settings run_settings_parse_form(const run_form& form);
 
 // An unsigned decimal field: the number, 0 for a non-number, at most 255.
 uint8_t form_byte(const std::string& text);
+// A volume typed in litres (its first 23 characters) as tenths of a litre: x 10 + 0.01,
+// truncated toward zero and limited to 0-255, so "inf" or "1e30" give 255 and "nan" 0.
+uint8_t volume_tenths(const std::string& litres);

@@ -2,6 +2,7 @@
 
 #include "link/bytes.h"
 #include "link/device_time.h"
+#include "link/field_text.h"
 #include "sampler/run_settings.h"
 
 #include <cstdarg>
@@ -19,7 +20,7 @@ std::string fmt(const char* format, ...) {
     char buf[256];
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(buf, sizeof buf, format, args);
+    int n = text_vformat(buf, sizeof buf, format, args);
     va_end(args);
     return n < 0 ? std::string() : std::string(buf);
 }

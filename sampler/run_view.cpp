@@ -8,6 +8,7 @@
 #include "sampler/sample_log.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
+#include "ui/poller.h"
 #include "ui_run_view.h"
 
 #include <QRegularExpressionValidator>
@@ -15,25 +16,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <mutex>
 
 namespace {
 
 run_view_dialog_fn g_cartridge_dialog = nullptr;
 QString g_save_path;  // the last chosen file, offered again for the rest of the program run
-
-class run_view;
-
-// What the poller reaches the view through. The view lets go of it when it stops the poller,
-// so a poller that outlives its view never touches the window.
-struct poll_target {
-    std::mutex m;
-    run_view* view = nullptr;
-};
-
-template <typename F>
-void post(const std::shared_ptr<poll_target>& target, F fn);
 
 int run_view_poll(worker_thread* self);
 
@@ -60,7 +47,7 @@ public:
 
     void shutdown() override {
         alive = false;
-        stop_poller();
+        poller.stop();
     }
 
     void command(int id) override {
@@ -87,19 +74,7 @@ private:
         // A new poller reads the log again from record 0: start from an empty list, whatever
         // happened before, so no row is ever shown twice.
         ui.sample_list->clear();
-        target = std::make_shared<poll_target>();
-        target->view = this;
-        auto* holder = new std::shared_ptr<poll_target>(target);
-        poller = worker_thread_start(run_view_poll, holder);
-        if (!poller) delete holder;
-    }
-
-    void stop_poller() {
-        if (target) {
-            std::lock_guard l(target->m);
-            target->view = nullptr;
-        }
-        poller = worker_thread_stop(poller);
+        poller.start(this, run_view_poll);
     }
 
     void on_start() {
@@ -136,7 +111,7 @@ private:
         if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
                            "This will clear the log on the sampler. Do you want to continue?") != UI_IDYES)
             return;
-        stop_poller();
+        poller.stop();  // rows it read and posted before now are dropped
         command_frame f;
         frame_prepare(f, CMD_CLEAR_SAMPLE_LOG, 0);
         if (command_exchange(f) == 0)
@@ -149,30 +124,17 @@ private:
     void on_cartridge_double_click() {
         if (status_state(run_status) > STATE_IDLE) return;
         if (g_cartridge_dialog) g_cartridge_dialog(this);
-        worker_thread_wake(poller);
+        if (alive) poller.wake();
     }
 
-    worker_thread* poller = nullptr;
-    std::shared_ptr<poll_target> target;
+    ui_poller poller;
 };
 
 run_view* as_run(app_view* v) { return v && v->view_id() == VIEW_RUN ? static_cast<run_view*>(v) : nullptr; }
 
-template <typename F>
-void post(const std::shared_ptr<poll_target>& target, F fn) {
-    std::lock_guard l(target->m);
-    run_view* view = target->view;
-    if (!view) return;
-    QMetaObject::invokeMethod(
-        view, [view, fn] {
-            if (view->alive) fn(view);
-        },
-        Qt::QueuedConnection);
-}
-
 // Reads new sample log records one at a time with a short pause before each; the newest
 // record is read again on every pass so its row follows the instrument.
-void sample_log_fetch(const std::shared_ptr<poll_target>& target, worker_thread* self, sample_log_cursor& cursor) {
+void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cursor) {
     for (;;) {
         if (worker_thread_pause(self)) return;
         sample_log_record record;
@@ -181,7 +143,7 @@ void sample_log_fetch(const std::shared_ptr<poll_target>& target, worker_thread*
             const int n = cursor.next;
             const bool rewrite = cursor.rewrite;
             sample_log_row row = sample_log_cells(record);
-            post(target, [n, rewrite, row](run_view* v) { v->show_row(n, rewrite, row); });
+            ui_poll_post(self, [view, n, rewrite, row] { view->show_row(n, rewrite, row); });
             cursor.next = uint16_t(cursor.next + 1);
             cursor.rewrite = false;
             continue;
@@ -195,12 +157,7 @@ void sample_log_fetch(const std::shared_ptr<poll_target>& target, worker_thread*
 }
 
 int run_view_poll(worker_thread* self) {
-    std::shared_ptr<poll_target> target;
-    {
-        auto* holder = static_cast<std::shared_ptr<poll_target>*>(worker_thread_user(self));
-        target = *holder;
-        delete holder;
-    }
+    auto* view = static_cast<run_view*>(ui_poll_window(self));
     sample_log_cursor cursor;
     for (;;) {
         command_frame f;
@@ -208,9 +165,9 @@ int run_view_poll(worker_thread* self) {
         if (command_exchange(f) == 0) {
             status_record s;
             std::memcpy(s.bytes, frame_payload(f), STATUS_RECORD_SIZE);
-            post(target, [s](run_view* v) { run_view_take_status(v, s); });
+            ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
         }
-        sample_log_fetch(target, self, cursor);
+        sample_log_fetch(self, view, cursor);
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, 1000);
         if (worker_thread_stopping(self)) return 0;
@@ -302,17 +259,13 @@ int sample_log_save(app_view* view) {
     if (path.isEmpty()) return 0;
     g_save_path = path;
     const QByteArray name = path.toUtf8();
-    FILE* file = std::fopen(name.constData(), "w");
-    if (!file) {
+    // Success is reported only once the whole file is on disk under its name.
+    int rows = 0;
+    if (ui_list_save(v->ui.sample_list, SAMPLE_LOG_COLUMN_COUNT, path, &rows) != 0) {
         ui_message_fmt(v, "Save Sample Log", UI_MB_OK, "Unable to open %s for write", name.constData());
         return 0;
     }
-    const int rows = ui_list_export(v->ui.sample_list, SAMPLE_LOG_COLUMN_COUNT, file);
-    if (rows > 0) {
-        ui_message_fmt(v, "Save Sample Log", UI_MB_OK, "Diagnostics saved to %s", name.constData());
-        std::fclose(file);
-        return 1;
-    }
-    std::fclose(file);
-    return 0;
+    if (rows == 0) return 0;
+    ui_message_fmt(v, "Save Sample Log", UI_MB_OK, "Diagnostics saved to %s", name.constData());
+    return 1;
 }

@@ -4,6 +4,7 @@
 #include "link/command_frame.h"
 #include "link/commands.h"
 #include "link/device_time.h"
+#include "link/field_text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,9 +44,9 @@ sample_log_row sample_log_cells(const sample_log_record& r) {
     row.cells[2] = buf;
     row.cells[3] = treatment_text(r.bytes[14]);
     row.cells[4] = stop_reason_text(r.bytes[15]);
-    std::snprintf(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 24)));
+    text_format(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 24)));
     row.cells[5] = buf;
-    std::snprintf(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 28)));
+    text_format(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 28)));
     row.cells[6] = buf;
     return row;
 }

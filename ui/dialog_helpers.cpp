@@ -1,10 +1,14 @@
 #include "ui/dialog_helpers.h"
 
 #include "link/device_time.h"
+#include "link/field_text.h"
+#include "platform/file_replace.h"
+#include "ui/modal.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -30,10 +34,11 @@ ui_file_hook g_file_hook;
 
 // Formats into the 256-byte buffer; false when the text does not fit or formatting failed.
 bool format_text(char (&buf)[TEXT_BUFFER], const char* fmt, va_list args) {
-    int n = std::vsnprintf(buf, sizeof buf, fmt, args);
+    int n = text_vformat(buf, sizeof buf, fmt, args);
     return n >= 0 && size_t(n) < sizeof buf;
 }
 
+// 0 when the box was abandoned (its window went away while it was open).
 int real_message_box(QWidget* owner, const QString& caption, const QString& text, unsigned type) {
     QMessageBox box(owner);
     box.setWindowTitle(caption);
@@ -45,13 +50,13 @@ int real_message_box(QWidget* owner, const QString& caption, const QString& text
         case UI_MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
         default: break;
     }
-    if ((type & 0x0F) == UI_MB_YESNO) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? UI_IDYES : UI_IDNO;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    return UI_IDOK;
+    const bool yes_no = (type & 0x0F) == UI_MB_YESNO;
+    box.setStandardButtons(yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    bool abandoned = false;
+    const int result = ui_exec(box, &abandoned);
+    if (abandoned) return 0;
+    if (!yes_no) return UI_IDOK;
+    return result == QMessageBox::Yes ? UI_IDYES : UI_IDNO;
 }
 
 QLabel* status_part(QStatusBar* bar, int part) {
@@ -82,7 +87,7 @@ void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows) {
 double ui_get_double(const QLineEdit* edit) {
     if (!edit) return 0.0;
     QByteArray text = edit->text().toLatin1().left(23);
-    return std::strtod(text.constData(), nullptr);
+    return text_to_double(text.constData());
 }
 
 int ui_is_checked(const QAbstractButton* button) { return button && button->isChecked() ? 1 : 0; }
@@ -121,7 +126,8 @@ int ui_message_fmt(QWidget* owner, const char* caption, unsigned type, const cha
     va_start(args, fmt);
     bool ok = format_text(buf, fmt, args);
     va_end(args);
-    if (!ok) return 0;
+    // Nothing is asked on behalf of a window that has gone: the caller takes 0 as "no answer".
+    if (!ok || ui_window_gone(owner)) return 0;
     const QString text = QString::fromUtf8(buf);
     const QString cap = QString::fromUtf8(caption);
     if (g_message_hook) return g_message_hook(owner, cap, text, type);
@@ -181,21 +187,36 @@ void ui_list_fit_columns(QTreeWidget* list) {
     }
 }
 
-int ui_list_export(const QTreeWidget* list, int columns, FILE* file) {
+std::string ui_list_text(const QTreeWidget* list, int columns) {
+    std::string text;
     const QTreeWidgetItem* header = list->headerItem();
     for (int c = 0; c < columns; ++c) {
-        std::fprintf(file, "%s%s", c ? "," : "", header->text(c).left(255).toUtf8().constData());
+        if (c) text += ',';
+        text += header->text(c).left(255).toUtf8().toStdString();
     }
-    std::fputs("\n", file);
+    text += '\n';
     const int rows = list->topLevelItemCount();
     for (int r = 0; r < rows; ++r) {
         const QTreeWidgetItem* item = list->topLevelItem(r);
         for (int c = 0; c < columns; ++c) {
-            std::fprintf(file, "%s%s", c ? "," : "", item->text(c).left(255).toUtf8().constData());
+            if (c) text += ',';
+            text += item->text(c).left(255).toUtf8().toStdString();
         }
-        std::fputs("\n", file);
+        text += '\n';
     }
-    return rows;
+    return text;
+}
+
+int ui_list_export(const QTreeWidget* list, int columns, FILE* file) {
+    const std::string text = ui_list_text(list, columns);
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) return -1;
+    return list->topLevelItemCount();
+}
+
+int ui_list_save(const QTreeWidget* list, int columns, const QString& path, int* rows) {
+    const int error = file_replace(QFile::encodeName(path).constData(), ui_list_text(list, columns));
+    if (rows) *rows = error == 0 ? list->topLevelItemCount() : 0;
+    return error;
 }
 
 void ui_status_bar_parts(QStatusBar* bar, int part0_width) {
@@ -230,12 +251,13 @@ void ui_set_message_hook(ui_message_hook hook) { g_message_hook = std::move(hook
 void ui_set_file_hook(ui_file_hook hook) { g_file_hook = std::move(hook); }
 
 QString ui_file_dialog(QWidget* owner, const ui_file_request& request) {
+    if (ui_window_gone(owner)) return {};
     if (g_file_hook) return g_file_hook(owner, request);
     QFileDialog dialog(owner, request.title, request.start_path, request.filter);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(request.default_suffix);
     if (!request.start_path.isEmpty()) dialog.selectFile(request.start_path);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (ui_exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 
 class QAbstractButton;
 class QComboBox;
@@ -46,6 +47,8 @@ void ui_set_check(QAbstractButton* button, uint8_t flag);
 
 void ui_set_text_fmt(QWidget* control, const char* fmt, ...) UI_PRINTF(2);
 void ui_status_text_fmt(QStatusBar* bar, int part, const char* fmt, ...) UI_PRINTF(3);
+// The box's answer (UI_IDOK, UI_IDYES, UI_IDNO), or 0 when nothing was shown or answered: the
+// text did not fit, or the owner went away before or while the box was open (ui/modal.h).
 int ui_message_fmt(QWidget* owner, const char* caption, unsigned type, const char* fmt, ...) UI_PRINTF(4);
 
 void ui_list_columns(QTreeWidget* list, const list_column* columns, int count);
@@ -56,8 +59,14 @@ int ui_list_cell_fmt(QTreeWidget* list, int row, int column, uintptr_t value, co
 uintptr_t ui_list_row_value(const QTreeWidget* list, int row);
 // Widens (never narrows) each column so its texts are not cut.
 void ui_list_fit_columns(QTreeWidget* list);
-// Writes the captions line and one line per row, comma-separated, unquoted. Returns the rows.
+// The list as comma-separated text: the captions line, then one line per row, each cell as
+// shown (at most 255 characters), unquoted.
+std::string ui_list_text(const QTreeWidget* list, int columns);
+// Writes that text to an open file. Returns the rows, or -1 when the write failed.
 int ui_list_export(const QTreeWidget* list, int columns, FILE* file);
+// Saves that text as the file path (platform/file_replace.h: all or nothing). Returns 0 and
+// the rows written, or the error number of the failure (and 0 rows).
+int ui_list_save(const QTreeWidget* list, int columns, const QString& path, int* rows);
 
 // The status bar parts: part 0 keeps a fixed width.
 void ui_status_bar_parts(QStatusBar* bar, int part0_width);
@@ -78,7 +87,8 @@ struct ui_file_request {
     QString default_suffix;  // "txt"
     QString start_path;      // the previous choice, if any
 };
-// Returns the chosen path, or an empty text when the operator cancelled.
+// Returns the chosen path, or an empty text when the operator cancelled (or the window that
+// asked went away meanwhile, ui/modal.h).
 using ui_file_hook = std::function<QString(QWidget* owner, const ui_file_request& request)>;
 void ui_set_file_hook(ui_file_hook hook);
 QString ui_file_dialog(QWidget* owner, const ui_file_request& request);

@@ -25,6 +25,14 @@ public:
     // Posts the running flag to the main window.
     void post_menu_state(int running);
 
+    // Retirement (ui/modal.h): a retired view is out of service and is freed once no dialog
+    // opened from it is running any more.
+    bool retired() const { return retired_; }
+    void retire() { retired_ = true; }
+    int holds() const { return holds_; }
+    void hold() { ++holds_; }
+    int release() { return --holds_; }
+
 protected:
     // Reads the panel width and asks the main window for the status bar height.
     void init_layout(QLabel* panel_label, QTreeWidget* list);
@@ -34,6 +42,8 @@ private:
     QTreeWidget* list_ = nullptr;
     int panel_width_ = 0;
     int status_height_ = 0;
+    bool retired_ = false;
+    int holds_ = 0;
 };
 
 // The main window's client area for views: below the menu bar, status bar included.

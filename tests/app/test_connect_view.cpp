@@ -87,6 +87,19 @@ TEST_F(ConnectViewTest, ConnectOnABootloaderRowConnectsWhenTheFirmwareComesBack)
     dev->with_firmware([](sim_firmware& fw) { EXPECT_EQ(fw.mode, sim_mode::firmware); });
 }
 
+TEST_F(ConnectViewTest, ANameThatIsNotUtf8IsFoundAgainWhenTheFirmwareComesBack) {
+    // Twenty bytes of an older code page: each byte that is not UTF-8 shows as a replacement
+    // character of three bytes, so the remembered name is cut where the row text is not.
+    auto dev = sim_bus_add(named("\xC4\xD6\xDC-Probe-\xE9\xE8\xEA\xEB\xEC\xED\xEE\xEF\xF0\xF1", sim_mode::bootloader));
+    dev->set_reenumerate_delay(100);
+    open_window();
+    click_row(0);
+    QTest::mouseClick(button(0), Qt::LeftButton);
+    ASSERT_EQ(connect_view_awaiting_firmware(), 1);
+    ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    EXPECT_TRUE(messages.empty()) << messages[0].text;
+}
+
 TEST_F(ConnectViewTest, SameNameTwiceRemembersTheLowerRowAfterAnArrival) {
     sim_bus_add(named("TWIN"));
     sim_bus_add(named("TWIN"));

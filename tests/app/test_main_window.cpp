@@ -95,6 +95,21 @@ TEST_F(MainWindowTest, RemovalOfAnotherInstrumentChangesNothing) {
     EXPECT_EQ(main_is_connected(), 1);
 }
 
+TEST_F(MainWindowTest, ALateMenuStateOfAViewThatIsGoneChangesNothing) {
+    sim_bus_add(named("UNIT-A"));
+    open_window();
+    connect_first();
+    ASSERT_TRUE(wait_until([&] { return action_enabled(ID_FILE_DISCONNECT); }));
+    main_command(ID_FILE_DISCONNECT);
+    ASSERT_EQ(view_id(), VIEW_CONNECT);
+    // The run view's last post arrives after the switch.
+    QCoreApplication::postEvent(window, new app_message(MSG_MENU_STATE, VIEW_RUN, 0));
+    settle(50);
+    EXPECT_FALSE(action_enabled(ID_FILE_DISCONNECT));
+    EXPECT_FALSE(action_enabled(ID_VIEW_RUN));
+    for (int c : CONFIG_IDS) EXPECT_FALSE(action_enabled(c)) << c;
+}
+
 TEST_F(MainWindowTest, TwentyCharacterNameIsShownWholeAndTheTitleIsCutAt55) {
     sim_device_config c = named("ABCDEFGHIJKLMNOPQRST");
     c.firmware.identity.type_code = 1290;  // the longest product name

@@ -49,6 +49,8 @@ public:
     bool ok() const { return !path_.empty(); }
 
     void drop_next() { drop_.store(1); }
+    // The next answer stops after its first `bytes` bytes, as from a device reset mid-report.
+    void cut_next(int bytes) { cut_.store(bytes); }
     void delay_next(int ms) { delay_ms_.store(ms); }
     std::vector<command_frame> requests() {
         std::lock_guard l(m_);
@@ -64,7 +66,12 @@ public:
 private:
     void serve() {
         std::vector<uint8_t> buf;
-        std::vector<std::pair<std::chrono::steady_clock::time_point, command_frame>> pending;
+        struct answer {
+            std::chrono::steady_clock::time_point at;
+            command_frame frame;
+            size_t bytes;
+        };
+        std::vector<answer> pending;
         while (!stop_) {
             pollfd p{master_, POLLIN, 0};
             ::poll(&p, 1, 2);
@@ -83,11 +90,13 @@ private:
                 }
                 fw_.handle(req, resp);
                 if (drop_.exchange(0)) continue;
-                pending.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.exchange(0)), resp});
+                const int cut = cut_.exchange(0);
+                pending.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.exchange(0)),
+                                   resp, cut > 0 ? size_t(cut) : FRAME_SIZE});
             }
             for (auto it = pending.begin(); it != pending.end();) {
-                if (it->first <= std::chrono::steady_clock::now()) {
-                    ssize_t w = ::write(master_, it->second.bytes, FRAME_SIZE);
+                if (it->at <= std::chrono::steady_clock::now()) {
+                    ssize_t w = ::write(master_, it->frame.bytes, it->bytes);
                     (void)w;
                     it = pending.erase(it);
                 } else {
@@ -101,7 +110,7 @@ private:
     std::string path_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<int> drop_{0}, delay_ms_{0};
+    std::atomic<int> drop_{0}, delay_ms_{0}, cut_{0};
     std::mutex m_;
     std::vector<command_frame> log_;
     sim_firmware fw_;
@@ -109,8 +118,13 @@ private:
 
 class PtyLinkTest : public ::testing::Test {
 protected:
+    // The Linux backend is registered only while a test needs it: left behind, it would show the
+    // machine's own hidraw devices to every later test of this program.
     void SetUp() override { hid_bus_register(hid_linux_backend()); }
-    void TearDown() override { link_close(); }
+    void TearDown() override {
+        link_close();
+        hid_bus_unregister(hid_linux_backend());
+    }
 };
 
 command_frame request(uint16_t code) {
@@ -151,6 +165,24 @@ TEST_F(PtyLinkTest, ExchangesSequenceNumbersAndRecoversFromFaults) {
     f = request(CMD_GET_VERSION_TEXT);
     ASSERT_EQ(link_transact(f), LINK_OK);
     EXPECT_EQ(frame_code(f), CMD_GET_VERSION_TEXT);
+}
+
+TEST_F(PtyLinkTest, WhatAnAbandonedExchangeLeftQueuedIsFlushedBeforeTheNextRequest) {
+    PtyInstrument dev;
+    ASSERT_TRUE(dev.ok());
+    ASSERT_EQ(link_open(dev.path().c_str(), 150), 0);
+    // The exchange times out, and afterwards half of its answer arrives. Read together with
+    // the next answer, those bytes would shift every later report out of line.
+    dev.cut_next(60);
+    dev.delay_next(250);
+    command_frame f = request(CMD_GET_DEVICE_INFO);
+    EXPECT_EQ(link_transact(f), LINK_ERR_TIMEOUT);
+    std::this_thread::sleep_for(200ms);
+    for (int i = 0; i < 3; ++i) {
+        f = request(CMD_GET_FIRMWARE_INFO);
+        ASSERT_EQ(link_transact(f), LINK_OK) << i;
+        EXPECT_EQ(frame_code(f), CMD_GET_FIRMWARE_INFO);
+    }
 }
 
 TEST_F(PtyLinkTest, ANodeThatIsNotHidKeepsThePreviousReportId) {

@@ -9,6 +9,10 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -162,6 +166,54 @@ TEST_F(UpgradeTest, RefusedBlocksAndMissingFilesFail) {
     chosen = dir.filePath(QStringLiteral("missing.bin"));
     EXPECT_EQ(upgrade_dialog_run(nullptr, 1), 2);
     EXPECT_EQ(messages.back().text, "Upgrade failed after 0 bytes (1)");
+}
+
+// A file that gives `good` bytes and then fails to read, like a stick pulled mid-copy.
+struct failing_file {
+    std::vector<uint8_t> bytes;
+    size_t at = 0;
+    size_t good;
+};
+
+FILE* open_failing(failing_file& state) {
+    cookie_io_functions_t io{};
+    io.read = [](void* c, char* buf, size_t size) -> ssize_t {
+        auto* f = static_cast<failing_file*>(c);
+        if (f->at >= f->good) {
+            errno = EIO;
+            return -1;
+        }
+        const size_t n = std::min(size, f->good - f->at);
+        std::memcpy(buf, f->bytes.data() + f->at, n);
+        f->at += n;
+        return ssize_t(n);
+    };
+    return fopencookie(&state, "rb", io);
+}
+
+TEST_F(UpgradeTest, AFileThatFailsToReadIsNeverInstalled) {
+    open(sim_mode::bootloader);
+    // Part-way: 200 good bytes of a longer image, then a read error. No end block is sent, so
+    // the bootloader never installs the truncated image.
+    failing_file state{std::vector<uint8_t>(1000, 0x5A), 0, 200};
+    FILE* file = open_failing(state);
+    ASSERT_NE(file, nullptr);
+    std::atomic<int> stop{0};
+    upgrade_outcome out = upgrade_run_file(file, IMAGE_BASE_FIRMWARE, stop, {});
+    std::fclose(file);
+    EXPECT_EQ(out.failed, 1);
+    for (const auto& b : blocks()) EXPECT_NE(count_of(b), 0u) << "an end block was sent";
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.installed_firmware.empty()); });
+
+    // At the first read: a folder chosen as the image opens but cannot be read. That is not an
+    // empty image.
+    dev->clear_requests();
+    image(10);
+    chosen = dir.path();
+    EXPECT_EQ(upgrade_dialog_run(nullptr, 1), 2);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().text, "Upgrade failed after 0 bytes (1)");
+    EXPECT_TRUE(blocks().empty());
 }
 
 TEST_F(UpgradeTest, UnplugInTheMiddleEndsWithTheFailureMessage) {

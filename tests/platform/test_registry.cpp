@@ -1,11 +1,15 @@
+#include "file_size_limit.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,13 +77,44 @@ TEST_F(RegistryTest, ValuesOfAnotherTypeReadAsMissingAndSurviveWrites) {
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileWhole) {
     ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 2), 0);
     const std::string before = file_text();
-    // The temporary file cannot be created: the write must fail without touching the store.
-    ASSERT_EQ(::mkdir((registry_file_path() + ".tmp").c_str(), 0700), 0);
-    EXPECT_EQ(registry_set_dword(KEY, "RUN_MODE", 1), 1);
+    {
+        // The new store cannot be written whole: the write must fail without touching it.
+        file_size_limit limit(before.size() / 2);
+        EXPECT_EQ(registry_set_dword(KEY, "RUN_MODE", 1), 1);
+    }
     EXPECT_EQ(file_text(), before);
     uint32_t v = 0;
     ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
     EXPECT_EQ(v, 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RegistryTest, WritersAtTheSameMomentLoseNoValue) {
+    // Two copies of the tool saving at once: each write reads, changes and rewrites the store.
+    constexpr int WRITERS = 4, VALUES = 25;
+    std::vector<std::thread> writers;
+    std::atomic<int> failures{0};
+    for (int w = 0; w < WRITERS; ++w) {
+        writers.emplace_back([w, &failures] {
+            for (int i = 0; i < VALUES; ++i) {
+                const std::string name = "W" + std::to_string(w) + "_" + std::to_string(i);
+                if (registry_set_dword(KEY, name.c_str(), uint32_t(w * 1000 + i)) != 0) ++failures;
+            }
+        });
+    }
+    for (auto& t : writers) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    for (int w = 0; w < WRITERS; ++w) {
+        for (int i = 0; i < VALUES; ++i) {
+            const std::string name = "W" + std::to_string(w) + "_" + std::to_string(i);
+            uint32_t v = 0;
+            ASSERT_EQ(registry_get_dword(KEY, name.c_str(), &v), 0) << name;
+            EXPECT_EQ(v, uint32_t(w * 1000 + i));
+        }
+    }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ protected:
     }
     void TearDown() override {
         device_list_free();
+        hid_bus_unregister(hid_linux_backend());
         if (bed) g_object_unref(bed);
     }
     // A USB device with one HID interface and its hidraw node.

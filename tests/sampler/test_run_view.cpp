@@ -1,4 +1,6 @@
 #include "app_fixture.h"
+#include "decimal_comma.h"
+#include "file_size_limit.h"
 #include "link/bytes.h"
 #include "link/commands.h"
 #include "platform/pc_clock.h"
@@ -9,12 +11,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -271,6 +278,99 @@ TEST_F(RunViewTest, CartridgeDoubleClickOnlyWhileIdle) {
     QTest::mouseDClick(display, Qt::LeftButton);
     EXPECT_EQ(opened, 1);
     run_view_register_cartridge_dialog(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RunViewTest, SaveLogReportsSuccessOnlyOnceTheWholeFileIsOnDisk) {
+    sim_device_config c;
+    c.firmware.sampler.fill_log(40, 0);
+    connect_to(c);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 40; }, 5000));
+    QString target;
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return target; });
+    auto save = [&](const QString& path) {
+        target = path;
+        messages.clear();
+        main_menu_action(ID_FILE_SAVE_LOG)->trigger();
+        return messages.size() == 1 ? messages[0].text : std::string("(") + std::to_string(messages.size()) + " messages)";
+    };
+
+    // A full device takes nothing: a failure, never "saved".
+    EXPECT_EQ(save(QStringLiteral("/dev/full")), "Unable to open /dev/full for write");
+
+    // A disk that fills up part-way: the file that was there stays whole, and nothing else is left.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("samples.log"));
+    {
+        std::ofstream(path.toStdString()) << "yesterday's log\n";
+    }
+    {
+        file_size_limit limit(512);
+        EXPECT_EQ(save(path), "Unable to open " + path.toStdString() + " for write");
+    }
+    std::ifstream in(path.toStdString());
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "yesterday's log");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("samples.log")});
+
+    // A folder no file can be made in (permission bits do not bind root; /proc binds everyone).
+    const QString read_only = ::geteuid() == 0 ? QStringLiteral("/proc/self/samples.log") : [&] {
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        return dir.filePath(QStringLiteral("other.log"));
+    }();
+    EXPECT_EQ(save(read_only), "Unable to open " + read_only.toStdString() + " for write");
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    EXPECT_EQ(save(path), "Diagnostics saved to " + path.toStdString());
+    ui_set_file_hook({});
+}
+
+TEST_F(RunViewTest, NoRowReadBeforeAClearArrivesAfterIt) {
+    connect_to();  // an empty log: the poller's next read is record 0
+    // Three records arrive; the window does not look at its queue while the poller reads them
+    // and posts their rows.
+    dev->clear_requests();
+    fill_log(3);
+    auto asked_for = [&](uint16_t index) {
+        for (const auto& f : sent(CMD_READ_SAMPLE_RECORD))
+            if (get_u16le(frame_payload(f)) == index) return true;
+        return false;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!asked_for(3) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(asked_for(3));
+    ASSERT_EQ(log()->topLevelItemCount(), 0);
+    // Rows 0-2 are on their way. The operator clears the log now.
+    push("clear_button")->click();
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.sampler.log.empty()); });
+    settle(1500);
+    EXPECT_EQ(log()->topLevelItemCount(), 0);  // no phantom of the erased log
+}
+
+TEST_F(RunViewTest, ADecimalCommaDesktopStillSendsAndShowsDecimalPoints) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    sim_device_config c;
+    c.firmware.sampler.fill_log(1, 0);
+    connect_to(c);
+    ASSERT_TRUE(wait_until([&] { return log()->topLevelItemCount() == 1; }));
+    EXPECT_EQ(log()->topLevelItem(0)->text(5), QStringLiteral("2.500"));
+    EXPECT_EQ(text("flow_line"), "Flow volume: 0.000 litre");
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    child<QLineEdit>("cartridges_edit")->setText(QStringLiteral("1"));
+    child<QLineEdit>("volume_edit")->setText(QStringLiteral("2.5"));
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    auto starts = sent(CMD_START_RUN);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(frame_payload(starts[0])[3], 25);  // 2.5 litres, not 2
+    run_settings stored = run_settings_load();
+    EXPECT_EQ(stored.bytes[3], 25);
+    main_command(ID_VIEW_RUN);
+    EXPECT_EQ(child<QLineEdit>("volume_edit")->text(), QStringLiteral("2.5"));
 }
 
 }  // namespace

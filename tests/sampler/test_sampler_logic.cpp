@@ -1,3 +1,4 @@
+#include "decimal_comma.h"
 #include "link/bytes.h"
 #include "sampler/run_settings.h"
 #include "sampler/run_status.h"
@@ -183,6 +184,43 @@ TEST(SampleLogTexts, CodesAndCells) {
     std::string line;
     for (const std::string& c : row.cells) line += (line.empty() ? "" : ",") + c;
     EXPECT_EQ(line, "14/03/2024 10:05:00,12,3600,stabilized full sample,complete,2.500,1.250");
+}
+
+TEST(DecimalCommaDesktop, RecordsFormsAndTextsKeepTheDecimalPoint) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    sample_log_record r{};
+    put_f32le(r.bytes + 24, 2.5f);
+    put_f32le(r.bytes + 28, 1.25f);
+    const sample_log_row row = sample_log_cells(r);
+    EXPECT_EQ(row.cells[5], "2.500");
+    EXPECT_EQ(row.cells[6], "1.250");  // seven fields per exported line, not nine
+
+    status_record st{};
+    st.bytes[1] = STATE_IDLE;
+    put_f32le(st.bytes + 16, 0.75f);
+    put_f32le(st.bytes + 20, 1.5f);
+    const run_status_texts t = run_status_format(st);
+    EXPECT_EQ(t.flow, "Flow volume: 0.750 litre");
+    EXPECT_EQ(t.pressure, "Max pressure: 1.500 bar");
+
+    run_form f;
+    f.mode_row = 1;
+    f.volume = "2.5";  // an operator who types 2.5 starts a 2.5 litre run
+    EXPECT_EQ(run_settings_parse_form(f).bytes[3], 25);
+    run_settings stored{};
+    stored.bytes[3] = 25;
+    EXPECT_EQ(run_settings_form_texts(stored).volume, "2.5");
+}
+
+TEST(RunForm, VolumesThatAreNoNumberStopAtTheEndsOfTheField) {
+    EXPECT_EQ(volume_tenths("nan"), 0);
+    EXPECT_EQ(volume_tenths("inf"), 255);
+    EXPECT_EQ(volume_tenths("-inf"), 0);
+    EXPECT_EQ(volume_tenths("1e30"), 255);
+    EXPECT_EQ(volume_tenths("1e999"), 255);
+    EXPECT_EQ(volume_tenths("2.5"), 25);
+    EXPECT_EQ(volume_tenths("25.5"), 255);
 }
 
 }  // namespace

@@ -60,12 +60,19 @@ protected:
             messages.push_back({caption.toStdString(), text.toStdString()});
             return (type & 0x0F) == UI_MB_YESNO ? answer : UI_IDOK;
         });
+        // A file chooser nobody answers would wait for ever: a test that expects one sets its
+        // own hook (or the real dialog and something that closes it).
+        ui_set_file_hook([](QWidget*, const ui_file_request& r) {
+            ADD_FAILURE() << "unexpected file dialog: " << r.title.toStdString();
+            return QString();
+        });
     }
     void TearDown() override {
         delete window;
         window = nullptr;
         settle(10);
         ui_set_message_hook({});
+        ui_set_file_hook({});
         link_close();
         sim_bus_reset();
     }

@@ -1,0 +1,112 @@
+#include "link/field_text.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <clocale>
+#include <locale.h>
+#endif
+
+namespace {
+
+#ifndef _WIN32
+// The C locale as an object of its own, so one thread can format in it without touching the
+// process's locale that the other threads (and Qt) use.
+locale_t c_locale() {
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+
+struct in_c_locale {
+    locale_t previous = static_cast<locale_t>(nullptr);
+    in_c_locale() {
+        if (c_locale()) previous = uselocale(c_locale());
+    }
+    ~in_c_locale() {
+        if (previous) uselocale(previous);
+    }
+};
+#else
+// Windows programs keep the C locale unless they ask for another, and this one never does.
+struct in_c_locale {};
+#endif
+
+}  // namespace
+
+int text_vformat(char* buf, size_t size, const char* fmt, va_list args) {
+    in_c_locale c;
+    return std::vsnprintf(buf, size, fmt, args);
+}
+
+int text_format(char* buf, size_t size, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int n = text_vformat(buf, size, fmt, args);
+    va_end(args);
+    return n;
+}
+
+std::string text_printf(const char* fmt, ...) {
+    char small[256];
+    va_list args;
+    va_start(args, fmt);
+    va_list again;
+    va_copy(again, args);
+    const int n = text_vformat(small, sizeof small, fmt, args);
+    va_end(args);
+    std::string out;
+    if (n < 0) {
+        va_end(again);
+        return out;
+    }
+    if (size_t(n) < sizeof small) {
+        out.assign(small, size_t(n));
+    } else {
+        out.resize(size_t(n) + 1);
+        text_vformat(out.data(), out.size(), fmt, again);
+        out.resize(size_t(n));
+    }
+    va_end(again);
+    return out;
+}
+
+double text_to_double(const char* text, char** end) {
+#ifndef _WIN32
+    if (c_locale()) return strtod_l(text, end, c_locale());
+#endif
+    return std::strtod(text, end);
+}
+
+uint64_t field_unsigned(std::string_view text) {
+    size_t i = 0, end = text.size();
+    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    if (i == end) return 0;
+    uint64_t value = 0;
+    for (size_t k = i; k < end; ++k) {
+        const char c = text[k];
+        if (c < '0' || c > '9') return 0;
+        const uint64_t digit = uint64_t(c - '0');
+        value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
+    }
+    return value;
+}
+
+uint32_t field_unsigned_max(std::string_view text, uint32_t max) {
+    const uint64_t v = field_unsigned(text);
+    return v > max ? max : uint32_t(v);
+}
+
+bool field_double(std::string_view text, double* out) {
+    const std::string head(text.substr(0, 23));
+    const double v = text_to_double(head.c_str());
+    if (!std::isfinite(v)) {
+        *out = 0;
+        return false;
+    }
+    *out = v;
+    return true;
+}

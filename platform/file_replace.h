@@ -1,0 +1,11 @@
+// Writing a whole file so that nothing half-written is ever left under its name.
+#pragma once
+
+#include <string>
+
+// Writes content to path. A regular file (or a new one) is written to a temporary file beside
+// it, flushed to disk and renamed over path only when every write and the close succeeded; on
+// any failure the temporary file is removed and path keeps what it held. A path that exists and
+// is not a regular file (a device such as /dev/full, a FIFO) cannot be replaced and is written
+// directly. Returns 0 on success, otherwise the error number of the first failure.
+int file_replace(const char* path, const std::string& content);

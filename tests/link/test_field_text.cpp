@@ -1,0 +1,74 @@
+#include "decimal_comma.h"
+#include "link/field_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+TEST(FieldText, NumbersKeepTheDecimalPointOnADecimalCommaDesktop) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    char buf[32];
+    text_format(buf, sizeof buf, "%.3f|%.1f|%u", 2.5, 0.25, 7u);
+    EXPECT_STREQ(buf, "2.500|0.2|7");
+    EXPECT_EQ(text_printf("Flow volume: %.3f litre", 1.25), "Flow volume: 1.250 litre");
+    EXPECT_DOUBLE_EQ(text_to_double("2.5"), 2.5);
+    // A comma is not a decimal point in the tool's fields: "2,5" reads its leading 2.
+    EXPECT_DOUBLE_EQ(text_to_double("2,5"), 2.0);
+    double v = 0;
+    EXPECT_TRUE(field_double("12.75 bar", &v));
+    EXPECT_DOUBLE_EQ(v, 12.75);
+    // The locale of the rest of the process is left as it was.
+    std::snprintf(buf, sizeof buf, "%.1f", 2.5);
+    EXPECT_STREQ(buf, "2,5");
+}
+
+TEST(FieldText, LongTextsAreFormattedWhole) {
+    const std::string big(600, 'x');
+    EXPECT_EQ(text_printf("%s|%d", big.c_str(), 5), big + "|5");
+}
+
+TEST(FieldText, UnsignedFieldsReadNonNumbersAsZeroAndSaturate) {
+    EXPECT_EQ(field_unsigned(""), 0u);
+    EXPECT_EQ(field_unsigned("   "), 0u);
+    EXPECT_EQ(field_unsigned("abc"), 0u);
+    EXPECT_EQ(field_unsigned("-5"), 0u);
+    EXPECT_EQ(field_unsigned("+5"), 0u);
+    EXPECT_EQ(field_unsigned("12abc"), 0u);
+    EXPECT_EQ(field_unsigned("2.5"), 0u);
+    EXPECT_EQ(field_unsigned(" 42 "), 42u);
+    EXPECT_EQ(field_unsigned("4294967296"), 4294967296u);
+    EXPECT_EQ(field_unsigned("18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(field_unsigned("99999999999999999999999"), UINT64_MAX);
+    // A value wider than its field stops at the field's maximum instead of wrapping.
+    EXPECT_EQ(field_unsigned_max("4294967396", UINT32_MAX), UINT32_MAX);
+    EXPECT_EQ(field_unsigned_max("70000", 65535), 65535u);
+    EXPECT_EQ(field_unsigned_max("150", 100), 100u);
+    EXPECT_EQ(field_unsigned_max("65535", 65535), 65535u);
+}
+
+TEST(FieldText, DecimalFieldsRefuseWhatIsNotFinite) {
+    double v = 1;
+    for (const char* bad : {"nan", "NaN", "inf", "-inf", "infinity", "1e999", "-1e999"}) {
+        EXPECT_FALSE(field_double(bad, &v)) << bad;
+        EXPECT_EQ(v, 0.0) << bad;
+    }
+    EXPECT_TRUE(field_double("", &v));
+    EXPECT_EQ(v, 0.0);
+    EXPECT_TRUE(field_double("abc", &v));
+    EXPECT_EQ(v, 0.0);
+    EXPECT_TRUE(field_double("1e30", &v));
+    EXPECT_EQ(v, 1e30);
+    EXPECT_TRUE(field_double("-0.125", &v));
+    EXPECT_EQ(v, -0.125);
+    // Only the first 23 characters count, as in every dialog field.
+    const std::string long_text = "0." + std::string(20, '0') + "15";  // 24 characters
+    EXPECT_TRUE(field_double(long_text, &v));
+    EXPECT_DOUBLE_EQ(v, 1e-21);
+}
+
+}  // namespace
