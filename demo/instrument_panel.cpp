@@ -1,4 +1,4 @@
-#include "demo/instrument_panel.h"
+#include "demo/panel.h"
 
 #include "instrument/sim_bus.h"
 #include "link/commands.h"
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -70,15 +71,18 @@ QWidget* instrument_panel_create() {
     auto* s = new panel_state;
     QObject::connect(w, &QObject::destroyed, [s] { delete s; });
 
-    auto* top = new QVBoxLayout(w);
+    auto* outer = new QVBoxLayout(w);
+    auto* tabs = new QTabWidget;
+    auto* general = new QWidget;
+    tabs->addTab(general, QStringLiteral("Instrument"));
+    auto* top = new QVBoxLayout(general);
     auto* pick = new QHBoxLayout;
     s->chooser = new QComboBox;
     pick->addWidget(new QLabel(QStringLiteral("Instrument:")));
     pick->addWidget(s->chooser, 1);
     QPushButton* add = button(pick, "Add Instrument");
-    top->addLayout(pick);
     s->state = new QLabel;
-    top->addWidget(s->state);
+    s->state->setWordWrap(true);
 
     auto* power = new QGroupBox(QStringLiteral("Connection"));
     auto* pl = new QHBoxLayout(power);
@@ -145,6 +149,24 @@ QWidget* instrument_panel_create() {
     fl->addLayout(row3);
     top->addWidget(faults);
     top->addStretch(1);
+
+    auto* pick_box = new QWidget;
+    pick_box->setLayout(pick);
+    outer->addWidget(pick_box);
+    outer->addWidget(s->state);
+    outer->addWidget(tabs, 1);
+    const panel_context context{[s] { return chosen(s); }};
+    const struct {
+        QWidget* (*make)(const panel_context&);
+        const char* title;
+    } subsystem_tabs[] = {
+        {panel_sampler_tab, "Clock && Schedule"},
+        {panel_motors_tab, "Motors && Sensors"},
+        {panel_settings_tab, "Settings"},
+        {panel_diagnostics_tab, "Diagnostics"},
+    };
+    for (const auto& t : subsystem_tabs)
+        if (QWidget* tab = t.make(context)) tabs->addTab(tab, QString::fromUtf8(t.title));
 
     auto add_device = [s](sim_device_config config) {
         auto dev = sim_bus_add(config);

@@ -46,18 +46,30 @@ uint32_t sim_crc32(const uint8_t* data, size_t size) {
     return ~crc;
 }
 
+bool sim_expect_length(const sim_request& rq, uint8_t length, sim_answer& an) {
+    if (rq.length == length) return true;
+    an.result = SIM_RESULT_BAD_LENGTH;
+    return false;
+}
+
+namespace {
+
+// What the bootloader answers: identity, firmware start and image writing (0x0100-0x0106).
+bool bootloader_command(uint16_t code) { return code >= CMD_GET_INFO_LEGACY && code <= CMD_GET_FIRMWARE_INFO; }
+
+bool (*const HANDLERS[])(sim_firmware&, const sim_request&, sim_answer&) = {
+    sim_identity_handle, sim_sampler_handle, sim_schedule_handle, sim_motor_handle, sim_settings_handle, sim_diag_handle,
+};
+
+}  // namespace
+
 bool sim_firmware::handle(const command_frame& request, command_frame& response) {
     const uint16_t code = frame_code(request);
     if (silent_commands.count(code)) return false;
-    const uint8_t* in = frame_payload(request);
     std::memset(response.bytes, 0, FRAME_SIZE);
     response.bytes[FRAME_REPORT_ID] = request.bytes[FRAME_REPORT_ID];
     put_u16le(response.bytes + FRAME_CODE, code);
     response.bytes[FRAME_SEQUENCE] = request.bytes[FRAME_SEQUENCE];
-    uint8_t* out = frame_payload(response);
-    uint8_t result = RESULT_OK;
-    uint8_t length = 0;
-    const bool boot = mode == sim_mode::bootloader;
 
     // A forced result is a refusal: the command does not take effect.
     if (auto it = forced_results.find(code); it != forced_results.end()) {
@@ -66,40 +78,69 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
         return true;
     }
 
-    switch (code) {
+    const sim_request rq{code, frame_payload(request), request.bytes[FRAME_LENGTH], now_ms};
+    sim_answer an{frame_payload(response)};
+    bool handled = false;
+    if (mode != sim_mode::bootloader || bootloader_command(code)) {
+        for (auto* handler : HANDLERS) {
+            if ((handled = handler(*this, rq, an))) break;
+        }
+    }
+    if (!handled) {
+        an.result = RESULT_UNSUPPORTED;
+        an.length = 0;
+    }
+    sim_diag_after_request(*this, now_ms);
+    response.bytes[FRAME_RESULT] = an.result;
+    response.bytes[FRAME_LENGTH] = an.length;
+    return true;
+}
+
+void sim_firmware::powered_up(uint64_t now) {
+    now_ms = now;
+    sim_schedule_powered_up(*this, now);
+    sim_diag_powered_up(*this, now);
+}
+
+bool sim_identity_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an) {
+    const uint8_t* in = rq.in;
+    uint8_t* out = an.out;
+    sim_identity& identity = fw.identity;
+    const bool boot = fw.mode == sim_mode::bootloader;
+    switch (rq.code) {
         case CMD_GET_DEVICE_INFO:
-            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
-            out[0] = info_format;
+            if (fw.older_firmware) { an.result = RESULT_UNSUPPORTED; break; }
+            out[0] = fw.info_format;
             out[1] = 0;
             put_name(out + 2, 20, identity.name);
             put_u16le(out + 24, identity.serial);
             put_u16le(out + 27, identity.board_serial);
-            length = 29;
+            an.length = 29;
             break;
         case CMD_SET_DEVICE_INFO:
-            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
-            info_format = in[0];
+            if (fw.older_firmware) { an.result = RESULT_UNSUPPORTED; break; }
+            fw.info_format = in[0];
             identity.name = take_name(in + 2, 20);
             identity.serial = get_u16le(in + 24);
             identity.board_serial = get_u16le(in + 27);
             identity.serial_set = true;
             break;
         case CMD_GET_FIRMWARE_INFO:
-            if (older_firmware) { result = RESULT_UNSUPPORTED; break; }
+            if (fw.older_firmware) { an.result = RESULT_UNSUPPORTED; break; }
             out[0] = 1;
-            out[1] = uint8_t(mode);
+            out[1] = uint8_t(fw.mode);
             put_u16le(out + 2, identity.type_code);
             out[4] = identity.bootloader_version;
-            length = 5;
+            an.length = 5;
             break;
         case CMD_GET_INFO_LEGACY:
             out[0] = identity.serial_set ? 1 : 0;
-            out[1] = uint8_t(mode);
+            out[1] = uint8_t(fw.mode);
             put_name(out + 2, 21, identity.name.substr(0, 20));
             out[23] = identity.kind;
             put_u16le(out + 24, identity.serial_set ? identity.serial : 0xFFFF);
             out[26] = identity.serial_set ? identity.bootloader_version : 0xFF;
-            length = 27;
+            an.length = 27;
             break;
         case CMD_SET_INFO_LEGACY:
             identity.name = take_name(in + 2, 20);
@@ -107,78 +148,40 @@ bool sim_firmware::handle(const command_frame& request, command_frame& response)
             identity.serial_set = true;
             break;
         case CMD_GET_VERSION_TEXT:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
             put_name(out + 1, 25, identity.version_text);
-            length = 26;
-            break;
-        case CMD_GET_STATUS:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            sampler.fill_status(out, now_ms);
-            length = 36;
-            break;
-        case CMD_START_RUN:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            result = sampler.start_run(in, now_ms);
-            break;
-        case CMD_STOP_RUN:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            result = sampler.stop_run(now_ms);
-            break;
-        case CMD_START_SCHEDULE:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            result = sampler.start_schedule(now_ms);
-            break;
-        case CMD_STOP_SCHEDULE:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            result = sampler.stop_schedule(now_ms);
-            break;
-        case CMD_READ_SAMPLE_RECORD: {
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            sampler.advance(now_ms);
-            const uint16_t index = get_u16le(in);
-            if (index >= sampler.log.size()) { result = RESULT_UNSUPPORTED; break; }
-            sampler.fill_record(index, out);
-            length = 34;
-            break;
-        }
-        case CMD_CLEAR_SAMPLE_LOG:
-            if (boot) { result = RESULT_UNSUPPORTED; break; }
-            sampler.log.clear();
+            an.length = 26;
             break;
         case CMD_WRITE_IMAGE_BLOCK: {
             // The bootloader takes firmware images (base 40960); firmware that allows it takes
             // bootloader images (base 0).
             const uint32_t expected_base = boot ? 40960u : 0u;
-            if (!boot && mode != sim_mode::firmware_bootloader_upgrade) { result = RESULT_UNSUPPORTED; break; }
+            if (!boot && fw.mode != sim_mode::firmware_bootloader_upgrade) { an.result = RESULT_UNSUPPORTED; break; }
             const uint32_t index = get_u32le(in + 1), count = get_u32le(in + 5), base = get_u32le(in + 73);
-            ++blocks_received;
-            if (in[0] != 1 || base != expected_base || count > 64) { result = 5; break; }
-            if (refuse_block >= 0 && index == uint32_t(refuse_block)) { result = 6; break; }
+            ++fw.blocks_received;
+            if (in[0] != 1 || base != expected_base || count > 64) { an.result = 5; break; }
+            if (fw.refuse_block >= 0 && index == uint32_t(fw.refuse_block)) { an.result = 6; break; }
             if (index == 0) {  // a new image: whatever came before is dropped
-                image_in_progress.clear();
-                next_block = 0;
+                fw.image_in_progress.clear();
+                fw.next_block = 0;
             }
-            if (index != next_block) { result = 7; break; }  // out of order or a gap
+            if (index != fw.next_block) { an.result = 7; break; }  // out of order or a gap
             if (count == 0) {
-                (boot ? installed_firmware : installed_bootloader) = image_in_progress;
-                installed_crc = sim_crc32(image_in_progress.data(), image_in_progress.size());
-                if (boot) identity.version_text = image_version(image_in_progress, installed_crc);
-                image_in_progress.clear();
-                next_block = 0;
+                (boot ? fw.installed_firmware : fw.installed_bootloader) = fw.image_in_progress;
+                fw.installed_crc = sim_crc32(fw.image_in_progress.data(), fw.image_in_progress.size());
+                if (boot) identity.version_text = image_version(fw.image_in_progress, fw.installed_crc);
+                fw.image_in_progress.clear();
+                fw.next_block = 0;
                 break;
             }
-            image_in_progress.insert(image_in_progress.end(), in + 9, in + 9 + count);
-            ++next_block;
+            fw.image_in_progress.insert(fw.image_in_progress.end(), in + 9, in + 9 + count);
+            ++fw.next_block;
             break;
         }
         case CMD_START_FIRMWARE:
-            if (boot) reenumerate_requested = true;
+            if (boot) fw.reenumerate_requested = true;
             break;
         default:
-            result = RESULT_UNSUPPORTED;
-            break;
+            return false;
     }
-    response.bytes[FRAME_RESULT] = result;
-    response.bytes[FRAME_LENGTH] = length;
     return true;
 }

@@ -1,6 +1,8 @@
 #include "instrument/sampler_model.h"
 
+#include "instrument/firmware.h"
 #include "link/bytes.h"
+#include "link/commands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +16,34 @@ constexpr uint64_t MOVE_MS = 1500;
 
 float pressure_at(double seconds) { return float(0.6 + 1.2 * (1.0 - std::exp(-seconds / 4.0)) + 0.05 * std::sin(seconds * 1.7)); }
 
+const char* phase_name(uint8_t state) {
+    switch (state) {
+        case LOADING: return "Loading Cartridge";
+        case ENGAGE_SAMPLE: return "Engaging Sample";
+        case DISENGAGE_SAMPLE: return "Disengaging Sample";
+        case ENGAGE_STAB: return "Engaging Stabilizer";
+        case DISENGAGE_STAB: return "Disengaging Stabilizer";
+        case PUMP_SAMPLE: return "Pumping Sample";
+        case PUMP_STAB: return "Pumping Stabilizer";
+        case CLEANING: return "Cleaning";
+        default: return "Idle";
+    }
+}
+
+const char* stop_reason_name(uint8_t reason) {
+    switch (reason) {
+        case 1: return "cancelled";
+        case 5: return "timeout";
+        case 6: return "complete";
+        default: return "none";
+    }
+}
+
 }  // namespace
+
+void sim_sampler::say(uint64_t at_ms, uint8_t severity, const char* function, int32_t line, std::string message) {
+    events.push_back({at_ms, severity, SIM_TASK_SAMPLER, function, line, std::move(message)});
+}
 
 uint64_t sim_sampler::phase_end() const { return phase_start_ms + plan[phase].duration_ms; }
 
@@ -41,6 +70,7 @@ void sim_sampler::begin_cartridge(uint64_t now_ms) {
     flow_volume = 0;
     max_pressure = 0;
     state = plan[0].state;
+    say(now_ms, SIM_SEVERITY_INFO, "begin_cartridge", 212, "Cartridge " + std::to_string(top_cartridge) + ": " + phase_name(state));
 }
 
 void sim_sampler::update_pumping(uint64_t now_ms) {
@@ -75,6 +105,8 @@ void sim_sampler::finish_cartridge(uint64_t end_ms, bool cancelled) {
         r.stop_reason = cancelled ? 1 : 0;
     }
     log.push_back(r);
+    say(end_ms, r.stop_reason == 5 || cancelled ? SIM_SEVERITY_ERROR : SIM_SEVERITY_INFO, "finish_cartridge", 268,
+        "Cartridge " + std::to_string(r.cartridge_id) + " stopped: " + stop_reason_name(r.stop_reason));
     top_cartridge = uint16_t(top_cartridge + (mode == 1 ? 2 : 1));
 }
 
@@ -97,6 +129,7 @@ void sim_sampler::advance(uint64_t now_ms) {
                 ++phase;
                 phase_start_ms = end;
                 state = plan[phase].state;
+                say(end, SIM_SEVERITY_INFO, "advance", 305, std::string("Phase: ") + phase_name(state));
                 continue;
             }
             finish_cartridge(end, false);
@@ -130,9 +163,13 @@ void sim_sampler::advance(uint64_t now_ms) {
 
 uint8_t sim_sampler::start_run(const uint8_t* s, uint64_t now_ms) {
     advance(now_ms);
-    if (!powered) return 2;
-    if (running() || control == 0xFF) return 3;
-    if (s[1] > 2) return 4;
+    const uint8_t refused = !powered ? 2 : running() || control == 0xFF ? 3 : s[1] > 2 ? 4 : 0;
+    if (refused) {
+        say(now_ms, SIM_SEVERITY_ERROR, "start_run", 388, "Start refused (" + std::to_string(refused) + ")");
+        return refused;
+    }
+    say(now_ms, SIM_SEVERITY_INFO, "start_run", 392,
+        "Run started: mode " + std::to_string(s[1]) + ", " + std::to_string(std::max<int>(s[2], 1)) + " cartridges");
     mode = s[1];
     cartridges_left = std::max<int>(s[2], 1);
     target_volume = s[3] / 10.0f;
@@ -157,6 +194,7 @@ uint8_t sim_sampler::start_schedule(uint64_t now_ms) {
     control = 0xFF;
     waypoint = 0;
     next_event = clock(now_ms) + schedule_first_delay_s;
+    say(now_ms, SIM_SEVERITY_INFO, "start_schedule", 421, "Schedule started");
     return 0;
 }
 
@@ -164,6 +202,7 @@ uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
     advance(now_ms);
     if (!powered) return 2;
     if (running() && from_schedule) abort_run(now_ms);
+    if (control == 0xFF) say(now_ms, SIM_SEVERITY_INFO, "stop_schedule", 436, "Schedule stopped");
     control = 0;
     next_event = 0;
     return 0;
@@ -173,6 +212,7 @@ void sim_sampler::set_power(bool on, uint64_t now_ms) {
     advance(now_ms);
     if (on == powered) return;
     if (!on && running()) abort_run(now_ms);
+    say(now_ms, on ? SIM_SEVERITY_INFO : SIM_SEVERITY_ERROR, "set_power", 455, on ? "Power restored" : "Power lost");
     powered = on;
     state = on ? IDLE : 1;
     if (!on) {
@@ -226,5 +266,43 @@ void sim_sampler::fill_log(int n, uint64_t now_ms) {
         r.volume = 2.5f - (i % 7 == 6 ? 0.75f : 0.0f);
         r.max_pressure = 1.7f + 0.01f * float(i % 10);
         log.push_back(r);
+    }
+}
+
+bool sim_sampler_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an) {
+    sim_sampler& sampler = fw.sampler;
+    switch (rq.code) {
+        case CMD_GET_STATUS:
+            sampler.fill_status(an.out, rq.now_ms);
+            an.length = 36;
+            return true;
+        case CMD_START_RUN:
+            an.result = sampler.start_run(rq.in, rq.now_ms);
+            return true;
+        case CMD_STOP_RUN:
+            an.result = sampler.stop_run(rq.now_ms);
+            return true;
+        case CMD_START_SCHEDULE:
+            an.result = sampler.start_schedule(rq.now_ms);
+            return true;
+        case CMD_STOP_SCHEDULE:
+            an.result = sampler.stop_schedule(rq.now_ms);
+            return true;
+        case CMD_READ_SAMPLE_RECORD: {
+            sampler.advance(rq.now_ms);
+            const uint16_t index = get_u16le(rq.in);
+            if (index >= sampler.log.size()) {
+                an.result = RESULT_UNSUPPORTED;  // no such record: the end of the log
+                return true;
+            }
+            sampler.fill_record(index, an.out);
+            an.length = 34;
+            return true;
+        }
+        case CMD_CLEAR_SAMPLE_LOG:
+            sampler.log.clear();
+            return true;
+        default:
+            return false;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct sim_sample_record {
@@ -20,6 +21,19 @@ struct sim_sample_record {
 struct sim_phase {
     uint8_t state;
     uint64_t duration_ms;
+};
+
+// Something the sampler has to say about itself, for the diagnostic log: a run that starts or is
+// refused, a phase that begins, a cartridge that ends and why, power.
+constexpr uint8_t SIM_SEVERITY_ERROR = 1, SIM_SEVERITY_INFO = 2, SIM_SEVERITY_DEBUG = 4;
+constexpr uint8_t SIM_TASK_SAMPLER = 3;
+struct sim_event {
+    uint64_t at_ms;
+    uint8_t severity;
+    uint8_t task;
+    std::string function;
+    int32_t line;
+    std::string message;
 };
 
 struct sim_sampler {
@@ -38,6 +52,8 @@ struct sim_sampler {
     float max_pressure = 0;
     float flow_rate = 0.4f;  // l/s while pumping a sample
     std::vector<sim_sample_record> log;
+    // What the sampler has said since the diagnostic log last took it (oldest first).
+    std::vector<sim_event> events;
 
     // The run in progress.
     uint8_t mode = 0;
@@ -68,6 +84,7 @@ struct sim_sampler {
     void fill_log(int n, uint64_t now_ms);
 
 private:
+    void say(uint64_t at_ms, uint8_t severity, const char* function, int32_t line, std::string message);
     void begin_cartridge(uint64_t now_ms);
     void finish_cartridge(uint64_t end_ms, bool cancelled);
     // Ends the run in progress now: its cartridge is logged as cancelled.

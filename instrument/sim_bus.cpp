@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +59,8 @@ struct sim_device::impl {
 
     int drop_count = 0;
     uint32_t delay_next_ms = 0;
+    std::map<uint16_t, std::pair<int, uint8_t>> fail_next;  // command -> (count, result)
+    std::map<uint16_t, uint32_t> delay_of;                  // command -> ms, once
     int wrong_sequence_count = 0;
     bool never_answer = false;
     bool unplug_next = false;
@@ -132,6 +135,7 @@ void plug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
         if (d->plugged) return;
         d->plugged = true;
         ++d->plug_generation;
+        d->firmware.powered_up(d->now_ms());
         path = d->path;
     }
     notify(HID_EVENT_ARRIVAL, path);
@@ -223,7 +227,19 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
     }
     command_frame response;
     d.firmware.now_ms = d.now_ms();
-    if (!d.firmware.handle(request, response)) return HID_OK;
+    const uint16_t code = frame_code(request);
+    bool answered;
+    if (auto it = d.fail_next.find(code); it != d.fail_next.end()) {
+        // Refused without effect, as a forced result is.
+        const auto forced = d.firmware.forced_results;
+        d.firmware.forced_results[code] = it->second.second;
+        answered = d.firmware.handle(request, response);
+        d.firmware.forced_results = forced;
+        if (--it->second.first <= 0) d.fail_next.erase(it);
+    } else {
+        answered = d.firmware.handle(request, response);
+    }
+    if (!answered) return HID_OK;
     const bool reenumerate = d.firmware.reenumerate_requested;
     d.firmware.reenumerate_requested = false;
     if (d.never_answer) return HID_OK;
@@ -239,6 +255,10 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
     if (d.delay_next_ms) {
         ready += std::chrono::milliseconds(d.delay_next_ms);
         d.delay_next_ms = 0;
+    }
+    if (auto it = d.delay_of.find(code); it != d.delay_of.end()) {
+        ready += std::chrono::milliseconds(it->second);
+        d.delay_of.erase(it);
     }
     p->input.push_back({ready, response});
     d.cv.notify_all();
@@ -377,6 +397,17 @@ void sim_device::force_result(uint16_t command, int result) {
     std::lock_guard l(d->m);
     if (result < 0) d->firmware.forced_results.erase(command);
     else d->firmware.forced_results[command] = result;
+}
+
+void sim_device::fail_next(uint16_t command, int count, uint8_t result) {
+    std::lock_guard l(d->m);
+    if (count <= 0) d->fail_next.erase(command);
+    else d->fail_next[command] = {count, result};
+}
+
+void sim_device::delay_next_of(uint16_t command, uint32_t ms) {
+    std::lock_guard l(d->m);
+    d->delay_of[command] = ms;
 }
 
 void sim_device::set_never_answer(bool on) {

@@ -44,6 +44,11 @@ public:
     void delay_next_response(uint32_t ms);
     void wrong_sequence_next(int count);
     void force_result(uint16_t command, int result);  // result < 0 clears
+    // The next `count` requests of one command are refused with `result`, without effect (a
+    // read-back that fails after a good write, say), without waiting out a link timeout.
+    void fail_next(uint16_t command, int count, uint8_t result);
+    // The next answer to one command comes `ms` late.
+    void delay_next_of(uint16_t command, uint32_t ms);
     void set_never_answer(bool on);
     void unplug_on_next_request();
     void stall_writes(bool on);  // a write blocks like a wedged device until released or unplugged

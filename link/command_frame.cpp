@@ -17,3 +17,9 @@ int command_exchange(command_frame& f) {
     if (link_transact(f) != LINK_OK) return ERR_LINK_FAILED;
     return frame_result(f);
 }
+
+int command_read(command_frame& f, size_t size) {
+    const int r = command_exchange(f);
+    if (r == 0 && f.bytes[FRAME_LENGTH] < size) return ERR_SHORT_RESPONSE;
+    return r;
+}

@@ -32,3 +32,10 @@ inline uint8_t frame_result(const command_frame& f) { return f.bytes[FRAME_RESUL
 
 // Runs one exchange: ERR_LINK_FAILED when the link fails, otherwise the response's result byte.
 int command_exchange(command_frame& f);
+
+// A success whose payload (by its length byte) is shorter than the record asked for: a failed
+// read, so the zeros after it are never taken for the instrument's own bytes.
+constexpr int ERR_SHORT_RESPONSE = 16;
+// command_exchange for a read of a record of `size` bytes: ERR_SHORT_RESPONSE when the
+// instrument said success with fewer bytes.
+int command_read(command_frame& f, size_t size);

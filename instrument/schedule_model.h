@@ -1,0 +1,4 @@
+// The sampler's clock, its stored sampling schedule and the cartridge record of the sample slot.
+#pragma once
+
+struct sim_schedule {};
