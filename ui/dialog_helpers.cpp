@@ -6,6 +6,7 @@
 #include "ui/modal.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -88,6 +89,28 @@ double ui_get_double(const QLineEdit* edit) {
     if (!edit) return 0.0;
     QByteArray text = edit->text().toLatin1().left(23);
     return text_to_double(text.constData());
+}
+
+uint64_t ui_get_unsigned(const QLineEdit* edit) {
+    if (!edit) return 0;
+    return field_unsigned(edit->text().toStdString());
+}
+
+void ui_set_invalid(QLineEdit* edit, bool invalid) {
+    if (!edit) return;
+    QPalette p = edit->palette();
+    const QColor want = invalid ? QColor(255, 0, 0) : QApplication::palette(edit).color(QPalette::Text);
+    if (p.color(QPalette::Text) == want) return;
+    p.setColor(QPalette::Text, want);
+    edit->setPalette(p);
+}
+
+void ui_no_default_buttons(QWidget* dialog) {
+    if (!dialog) return;
+    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
 }
 
 int ui_is_checked(const QAbstractButton* button) { return button && button->isChecked() ? 1 : 0; }

@@ -42,6 +42,15 @@ QWidget* ui_add_tooltip(QWidget* control, const char* text);
 uint32_t ui_combo_value(const QComboBox* combo, const combo_row* table, int rows);
 void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows);
 double ui_get_double(const QLineEdit* edit);
+// An unsigned decimal field as link/field_text.h reads it: 0 for a non-number, saturated at
+// UINT64_MAX, so range checks see the true value whatever the field's wire width.
+uint64_t ui_get_unsigned(const QLineEdit* edit);
+// Paints a field's text red (255, 0, 0) while its value is out of range, normally otherwise.
+void ui_set_invalid(QLineEdit* edit, bool invalid);
+// No push button of the dialog takes Enter: Qt makes every button of a dialog a default
+// candidate, so typing into a field and pressing Enter would press one. A dialog that has a
+// default button sets it again afterwards.
+void ui_no_default_buttons(QWidget* dialog);
 int ui_is_checked(const QAbstractButton* button);
 void ui_set_check(QAbstractButton* button, uint8_t flag);
 
