@@ -1,7 +1,4 @@
 #include "app/main_window.h"
-#include "link/bytes.h"
-#include "link/command_frame.h"
-#include "link/commands.h"
 #include "link/identity.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
@@ -22,11 +19,8 @@ int about_dialog_run(QWidget* owner) {
     else
         ui.device_line->clear();
 
-    command_frame f;
-    frame_prepare(f, CMD_GET_VERSION_TEXT, 0);
-    if (command_exchange(f) == 0) {
-        char version[26];
-        get_text_field(frame_payload(f) + 1, 25, version, sizeof version);
+    char version[26];
+    if (identity_get_version_text(version) == 0) {
         ui_set_text_fmt(ui.firmware_version, "Firmware Version: %s", version);
     } else {
         ui.firmware_version->clear();

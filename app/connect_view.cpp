@@ -237,15 +237,12 @@ void connect_rebuild_list(app_view* view) {
     int r = 0;
     for (size_t i = 0; i < device_list.count; ++i) {
         device_entry& entry = device_list.entries[i];
-        if (link_open(entry.path, LINK_TIMEOUT_LIST_MS) != 0) continue;
         device_info info{};
         firmware_info fw{};
-        int a = identity_get_device_info(info);
-        if (a != 0) a = identity_get_device_info(info);
-        int b = identity_get_firmware_info(fw);
-        if (b != 0) b = identity_get_firmware_info(fw);
+        const probe_result probed = identity_probe(entry.path, info, fw);
+        if (probed == probe_result::unreachable) continue;
         const auto value = reinterpret_cast<uintptr_t>(&entry);
-        if (a != 0 || b != 0) {
+        if (probed == probe_result::unidentified) {
             entry.mode = 0;
             ui_list_cell_fmt(list, r, 0, value, "%s", "Unknown device");
         } else {
@@ -259,7 +256,6 @@ void connect_rebuild_list(app_view* view) {
             ui_list_cell_fmt(list, r, 2, 0, "%s", state);
             ui_list_cell_fmt(list, r, 3, 0, "%s", device_type_text(firmware_info_type(fw)));
         }
-        link_close();
         ++r;
     }
     ui_list_fit_columns(list);

@@ -113,6 +113,26 @@ int identity_get_firmware_info(firmware_info& out) {
     return 0;
 }
 
+int identity_get_version_text(char out[26]) {
+    out[0] = '\0';
+    command_frame f;
+    frame_prepare(f, CMD_GET_VERSION_TEXT, 0);
+    const int r = command_exchange(f);
+    if (r == 0) get_text_field(frame_payload(f) + 1, 25, out, 26);
+    return r;
+}
+
+probe_result identity_probe(const char* path, device_info& info, firmware_info& fw) {
+    link_close();
+    if (link_open(path, LINK_TIMEOUT_LIST_MS) != 0) return probe_result::unreachable;
+    int a = identity_get_device_info(info);
+    if (a != 0) a = identity_get_device_info(info);
+    int b = identity_get_firmware_info(fw);
+    if (b != 0) b = identity_get_firmware_info(fw);
+    link_close();
+    return a == 0 && b == 0 ? probe_result::identified : probe_result::unidentified;
+}
+
 const char* firmware_state_text(const firmware_info& info, char out[20]) {
     if (firmware_info_mode(info) == FIRMWARE_MODE_BOOTLOADER)
         std::snprintf(out, 20, "Bootloader (v%u)", unsigned(firmware_info_bootloader_version(info)));

@@ -40,6 +40,10 @@ int identity_get_device_info(device_info& out);
 int identity_set_device_info(const device_info& info);
 int identity_get_firmware_info(firmware_info& out);
 
+// The firmware's version text (CMD_GET_VERSION_TEXT): 0 and at most 25 characters in out, or
+// ERR_LINK_FAILED / the instrument's result (out then empty).
+int identity_get_version_text(char out[26]);
+
 // The state column of the instrument list: "Bootloader (v%u)" while the bootloader runs, else
 // "Firmware". out holds 20 bytes.
 const char* firmware_state_text(const firmware_info& info, char out[20]);
@@ -50,6 +54,16 @@ const char* device_type_text(uint32_t code);
 
 // The type code for a device kind (1-12) of the older identity block; 0 for any other kind.
 uint16_t device_kind_code(uint8_t kind);
+
+// How the list of instruments sees one device: opened briefly with the list's timeout, asked
+// for its device and its firmware information (each twice before giving up), closed again.
+enum class probe_result {
+    unreachable,   // it could not be opened: it is not listed
+    unidentified,  // it was opened but did not tell who it is ("Unknown device", mode 0)
+    identified,    // info and fw are filled
+};
+// Closes any open link first; leaves the link closed.
+probe_result identity_probe(const char* path, device_info& info, firmware_info& fw);
 
 // The table of product types, for the virtual instrument and tests.
 constexpr size_t DEVICE_TYPE_COUNT = 32;

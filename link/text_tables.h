@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct list_column {
     const char* caption;
@@ -21,3 +23,8 @@ inline int combo_row_index(const combo_row* table, int rows, uint32_t value) {
         if (table[i].value == value) return i;
     return 0;
 }
+
+// One line of the comma-separated text that lists are saved as: each cell as shown, cut at 255
+// characters, unquoted and unescaped (a comma inside a cell is written as it is), ending in
+// "\n". The captions line is made the same way.
+std::string text_table_line(const std::vector<std::string>& cells);

@@ -9,11 +9,11 @@
 
 namespace {
 
-bool send_block(const image_block& block) {
+int send_block(const image_block& block) {
     command_frame f;
     frame_prepare(f, CMD_WRITE_IMAGE_BLOCK, IMAGE_BLOCK_SIZE);
     std::memcpy(frame_payload(f), block.bytes, IMAGE_BLOCK_SIZE);
-    return command_exchange(f) == 0;
+    return command_exchange(f);
 }
 
 }  // namespace
@@ -21,7 +21,7 @@ bool send_block(const image_block& block) {
 upgrade_outcome upgrade_run(const std::string& path, uint32_t image_base, const std::atomic<int>& stop,
                             const std::function<void(uint32_t)>& progress) {
     FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return {1, 0};
+    if (!file) return {1, 0, UPGRADE_ERR_FILE};
     upgrade_outcome out = upgrade_run_file(file, image_base, stop, progress);
     std::fclose(file);
     return out;
@@ -38,12 +38,12 @@ upgrade_outcome upgrade_run_file(FILE* file, uint32_t image_base, const std::ato
         const size_t count = std::fread(block.bytes + 9, 1, IMAGE_BLOCK_DATA, file);
         // A read that fails part-way is not the end of the image: installing what came before
         // it would leave a truncated firmware. No end block, and the upgrade has failed.
-        if (std::ferror(file)) return {1, written};
+        if (std::ferror(file)) return {1, written, UPGRADE_ERR_FILE};
         if (count == 0) break;
-        if (stop.load()) return {1, written};
+        if (stop.load()) return {1, written, UPGRADE_STOPPED};
         put_u32le(block.bytes + 1, index);
         put_u32le(block.bytes + 5, uint32_t(count));
-        if (!send_block(block)) return {1, written};
+        if (const int r = send_block(block); r != 0) return {1, written, r};
         written = index * uint32_t(IMAGE_BLOCK_DATA) + uint32_t(count);
         if (progress) progress(written);
         ++index;
@@ -52,5 +52,6 @@ upgrade_outcome upgrade_run_file(FILE* file, uint32_t image_base, const std::ato
     // of blocks sent.
     put_u32le(block.bytes + 1, index);
     put_u32le(block.bytes + 5, 0);
-    return {send_block(block) ? 0 : 1, written};
+    const int r = send_block(block);
+    return {r == 0 ? 0 : 1, written, r};
 }

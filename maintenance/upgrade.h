@@ -19,9 +19,14 @@ struct image_block {
     uint8_t bytes[IMAGE_BLOCK_SIZE];
 };
 
+// Why an upgrade failed, besides ERR_LINK_FAILED and the instrument's own result codes.
+constexpr int UPGRADE_ERR_FILE = -1;  // the image could not be opened or read
+constexpr int UPGRADE_STOPPED = -2;   // stopped by its owner before the next block
+
 struct upgrade_outcome {
     int failed;              // 0 success, 1 failure
     uint32_t bytes_written;  // as last reported as progress
+    int error = 0;           // 0, ERR_LINK_FAILED, the instrument's result, or UPGRADE_ERR_*
 };
 
 // Sends the file block by block, then the end block. progress is called with the bytes

@@ -1,13 +1,24 @@
 #include "sampler/run_status.h"
 
 #include "link/bytes.h"
+#include "link/command_frame.h"
+#include "link/commands.h"
 #include "link/device_time.h"
 #include "link/field_text.h"
 #include "sampler/run_settings.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+int status_read(status_record& out) {
+    command_frame f;
+    frame_prepare(f, CMD_GET_STATUS, 0);
+    const int r = command_read(f, STATUS_RECORD_SIZE);
+    if (r == 0) std::memcpy(out.bytes, frame_payload(f), STATUS_RECORD_SIZE);
+    return r;
+}
 
 uint8_t status_state(const status_record& s) { return s.bytes[1]; }
 uint8_t status_control(const status_record& s) { return s.bytes[2]; }

@@ -25,6 +25,9 @@ constexpr uint8_t STATE_PUMPING_SAMPLE = 8;
 constexpr uint8_t STATE_PUMPING_STABILIZER = 9;
 constexpr uint8_t STATE_CLEANING = 10;
 
+// CMD_GET_STATUS: 0 and the record, or the failure (a short answer too; out untouched).
+int status_read(status_record& out);
+
 uint8_t status_state(const status_record& s);
 uint8_t status_control(const status_record& s);
 uint16_t status_cartridge(const status_record& s);

@@ -160,13 +160,8 @@ int run_view_poll(worker_thread* self) {
     auto* view = static_cast<run_view*>(ui_poll_window(self));
     sample_log_cursor cursor;
     for (;;) {
-        command_frame f;
-        frame_prepare(f, CMD_GET_STATUS, 0);
-        if (command_exchange(f) == 0) {
-            status_record s;
-            std::memcpy(s.bytes, frame_payload(f), STATUS_RECORD_SIZE);
-            ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
-        }
+        status_record s;
+        if (status_read(s) == 0) ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
         sample_log_fetch(self, view, cursor);
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, 1000);

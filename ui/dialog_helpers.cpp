@@ -25,6 +25,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -211,21 +212,15 @@ void ui_list_fit_columns(QTreeWidget* list) {
 }
 
 std::string ui_list_text(const QTreeWidget* list, int columns) {
-    std::string text;
+    std::vector<std::string> cells(size_t(std::max(columns, 0)));
     const QTreeWidgetItem* header = list->headerItem();
-    for (int c = 0; c < columns; ++c) {
-        if (c) text += ',';
-        text += header->text(c).left(255).toUtf8().toStdString();
-    }
-    text += '\n';
+    for (int c = 0; c < columns; ++c) cells[size_t(c)] = header->text(c).toStdString();
+    std::string text = text_table_line(cells);
     const int rows = list->topLevelItemCount();
     for (int r = 0; r < rows; ++r) {
         const QTreeWidgetItem* item = list->topLevelItem(r);
-        for (int c = 0; c < columns; ++c) {
-            if (c) text += ',';
-            text += item->text(c).left(255).toUtf8().toStdString();
-        }
-        text += '\n';
+        for (int c = 0; c < columns; ++c) cells[size_t(c)] = item->text(c).toStdString();
+        text += text_table_line(cells);
     }
     return text;
 }
