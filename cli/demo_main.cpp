@@ -1,0 +1,27 @@
+// veltranic-cli-demo: veltranic-cli with virtual instruments attached instead of the machine's:
+// "SAMPLER-01" (serial 1234, running its firmware, with a few records in its sample log) and
+// "HARBOUR-2" (serial 2002, its bootloader running), so every command can be tried with no
+// hardware. Each run starts them afresh.
+#include "cli/cli.h"
+#include "instrument/sim_bus.h"
+
+#include <iostream>
+
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    sim_bus_install();
+    sim_device_config sampler;
+    sampler.firmware.sampler.fill_log(5, 0);
+    sim_bus_add(sampler);
+    sim_device_config boot;
+    boot.firmware.mode = sim_mode::bootloader;
+    boot.firmware.identity.name = "HARBOUR-2";
+    boot.firmware.identity.serial = 2002;
+    boot.firmware.identity.type_code = 1130;
+    sim_bus_add(boot);
+    cli_io io{std::cout, std::cerr, std::cin, ::isatty(STDOUT_FILENO) != 0};
+    const int rc = cli_run(argc, argv, io);
+    sim_bus_reset();
+    return rc;
+}
