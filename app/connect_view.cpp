@@ -1,5 +1,7 @@
 #include "app/connect_view.h"
 
+#include "app/main_window.h"
+
 #include "link/command_frame.h"
 #include "link/commands.h"
 #include "link/discovery.h"
@@ -34,6 +36,20 @@ void row_name(const QTreeWidgetItem* item, char out[SENSOR_NAME_MAX + 1]) {
     std::snprintf(out, SENSOR_NAME_MAX + 1, "%s", name.constData());
 }
 
+// An instrument this user may not open is left out of the list; one line in the status bar
+// says so and names the fix.
+void show_access_hint() {
+    const std::vector<std::string> denied = device_denied_paths();
+    if (denied.empty()) {
+        main_set_access_hint(QString());
+        return;
+    }
+    QString text = QStringLiteral("No permission to open the instrument at %1").arg(QString::fromStdString(denied[0]));
+    if (denied.size() > 1) text += QStringLiteral(" (and %1 more)").arg(denied.size() - 1);
+    text += QStringLiteral(": install the veltranic package (or its udev rule), then unplug and re-plug it.");
+    main_set_access_hint(text);
+}
+
 const list_column CONNECT_COLUMNS[] = {
     {"Name", 10},
     {"Serial Number", 10},
@@ -66,6 +82,7 @@ public:
 
     void shutdown() override {
         alive_ = false;
+        main_set_access_hint(QString());
         ui.device_list->clear();
         connect_selection = nullptr;
         device_list_free();
@@ -259,6 +276,7 @@ void connect_rebuild_list(app_view* view) {
         ++r;
     }
     ui_list_fit_columns(list);
+    show_access_hint();
 }
 
 device_entry* connect_find_selected(app_view* view) {

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     // Qt has applied the desktop's locale to the C library; numbers stay in the C conventions.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("veltranic"));
+    // Docks and task switchers find the desktop entry, and with it the icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.veltranic.ServiceTool"));
     hid_bus_register(hid_linux_backend());
     app_register_windows();
     main_window_create();

@@ -140,8 +140,12 @@ main_window::main_window() {
     setCentralWidget(new client_area(this));
     centralWidget()->setObjectName(QStringLiteral("client"));
     ui_status_bar_parts(statusBar(), STATUS_PART0_WIDTH);
+    auto* hint = new QLabel(statusBar());
+    hint->setObjectName(QStringLiteral("access_hint"));
+    statusBar()->addPermanentWidget(hint);
     statusBar()->setSizeGripEnabled(true);
-    setWindowIcon(QIcon(QStringLiteral(":/veltranic.xpm")));
+    // The installed icon when there is one, else the one built in.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("com.veltranic.ServiceTool"), QIcon(QStringLiteral(":/veltranic.xpm"))));
 
     // Escape ends the program; Alt+F4 is swallowed.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -328,6 +332,17 @@ void main_window::closeEvent(QCloseEvent* e) {
 QAction* main_menu_action(int command_id) {
     auto it = g_actions.find(command_id);
     return it == g_actions.end() ? nullptr : it->second;
+}
+
+void main_set_access_hint(const QString& text) {
+    if (!g_main) return;
+    if (auto* hint = g_main->statusBar()->findChild<QLabel*>(QStringLiteral("access_hint"))) hint->setText(text);
+}
+
+QString main_access_hint() {
+    if (!g_main) return {};
+    auto* hint = g_main->statusBar()->findChild<QLabel*>(QStringLiteral("access_hint"));
+    return hint ? hint->text() : QString();
 }
 
 app_view* main_current_view() { return current_view; }

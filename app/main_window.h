@@ -34,6 +34,10 @@ void main_switch_view(int view_id);
 // Runs a menu command as if chosen from the menu.
 void main_command(int command_id);
 
+// One line in the status bar that says why an attached instrument is not listed (empty: none).
+void main_set_access_hint(const QString& text);
+QString main_access_hint();
+
 QAction* main_menu_action(int command_id);
 app_view* main_current_view();
 int main_is_connected();

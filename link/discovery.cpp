@@ -36,6 +36,13 @@ char* device_path_at(size_t index, bool* end) {
     return copy;
 }
 
+std::vector<std::string> device_denied_paths() {
+    std::vector<std::string> denied;
+    for (const hid_device_desc& d : hid_bus_enumerate())
+        if (d.access_denied && device_ids_match(d.hardware_ids.data(), d.hardware_ids.size())) denied.push_back(d.path);
+    return denied;
+}
+
 void device_scan() {
     device_list.entries = nullptr;
     device_list.count = 0;

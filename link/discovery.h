@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct device_entry {
     char* path;     // owned; passed to link_open
@@ -31,6 +32,10 @@ extern std::string connected_device_path;
 
 // True when the first id of a hardware-id list (ids separated by NUL) names a supported device.
 bool device_ids_match(const char* hardware_ids, size_t length);
+
+// The supported instruments that are attached but that this user may not open (their device
+// nodes' permissions), which the list leaves out.
+std::vector<std::string> device_denied_paths();
 
 // Rebuilds device_list from the system. Call device_list_free first.
 void device_scan();

@@ -14,6 +14,7 @@
 struct hid_device_desc {
     std::string path;          // passed to hid_port_open
     std::string hardware_ids;  // list of ids, each terminated by '\0' (first id first)
+    bool access_denied = false;  // present, but this user may not open it
 };
 
 // Notification codes of arrival and removal, as the windows expect them.

@@ -187,7 +187,11 @@ void lx_enumerate(void*, std::vector<hid_device_desc>& out) {
             if (!dev) continue;
             const char* node = udev_device_get_devnode(dev);
             std::string ids = ids_for_hidraw(dev);
-            if (node && !ids.empty()) out.push_back({node, ids});
+            if (node && !ids.empty()) {
+                // Read and write access as this user has it (ACLs included); nothing is opened.
+                const bool denied = ::access(node, R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
+                out.push_back({node, ids, denied});
+            }
             udev_device_unref(dev);
         }
         udev_enumerate_unref(e);
