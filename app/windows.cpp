@@ -1,5 +1,10 @@
 // The one place that knows every view and dialog of the program: it fills the window table.
 #include "app/main_window.h"
+#include "config/cleaning_dialog.h"
+#include "config/factory_dialog.h"
+#include "config/flow_meter_dialog.h"
+#include "config/identification_dialog.h"
+#include "config/rs232_dialog.h"
 #include "maintenance/diagnostics_view.h"
 #include "maintenance/upgrade_dialog.h"
 #include "sampler/run_view.h"
@@ -9,5 +14,11 @@
 void app_register_windows() {
     ui_register_view(VIEW_RUN, run_view_create);
     ui_register_view(VIEW_DIAGNOSTICS, diagnostics_view_create);
+    // Stored settings.
+    ui_register_dialog(DIALOG_FLOW, [](QWidget* owner, uintptr_t) { return flow_meter_dialog_run(owner); });
+    ui_register_dialog(DIALOG_CLEANING, [](QWidget* owner, uintptr_t) { return cleaning_dialog_run(owner); });
+    ui_register_dialog(DIALOG_RS232, [](QWidget* owner, uintptr_t) { return rs232_dialog_run(owner); });
+    ui_register_dialog(DIALOG_IDENTIFICATION, [](QWidget* owner, uintptr_t) { return identification_dialog_run(owner); });
+    ui_register_dialog(DIALOG_FACTORY, [](QWidget* owner, uintptr_t mode) { return factory_dialog_run(owner, uint32_t(mode)); });
     ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
 }

@@ -1,4 +1,121 @@
-// The tour's chapter of flow meter, cleaning, RS-232, identification and factory settings.
+// The tour's chapter of flow meter, cleaning, RS-232, identification and factory settings:
+// each dialog read from "sim:1", changed where a change is harmless, and saved; then the
+// factory settings, which the connect view opens, so the chapter disconnects for them and
+// connects again at the end.
+#include "app/connect_view.h"
+#include "app/main_window.h"
 #include "demo/tour.h"
+#include "link/discovery.h"
+#include "ui/app_messages.h"
+#include "ui/view.h"
 
-std::vector<tour_step> tour_settings(const tour_context&) { return {}; }
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+QWidget* top_modal() { return QApplication::activeModalWidget(); }
+
+// Once the dialog that the step opens is up: `prepare` fills it, its picture is taken, and
+// then, when `saved` names a picture, Save is pressed and its message box pictured too.
+void picture_dialog(const char* name, std::function<void(QWidget*)> prepare, const char* saved = nullptr) {
+    QTimer::singleShot(400, [name, prepare, saved] {
+        QPointer<QWidget> d = top_modal();
+        if (!d) return;
+        if (prepare) prepare(d);
+        tour_save(d, name);
+        if (!saved) {
+            d->close();
+            return;
+        }
+        tour_save_modal_when([] { return qobject_cast<QMessageBox*>(top_modal()) != nullptr; }, saved);
+        QTimer::singleShot(0, [d] {
+            if (d) d->findChild<QPushButton*>(QStringLiteral("save_button"))->click();
+            if (d) d->close();
+        });
+    });
+}
+
+QLineEdit* field(QWidget* d, const char* name) { return d->findChild<QLineEdit*>(QString::fromUtf8(name)); }
+
+// The connect view's row of an instrument path, or -1.
+int row_of(const char* path) {
+    QTreeWidget* list = connect_view_list(main_current_view());
+    if (!list) return -1;
+    for (int r = 0; r < list->topLevelItemCount(); ++r) {
+        auto* entry = reinterpret_cast<device_entry*>(list->topLevelItem(r)->data(0, Qt::UserRole).toULongLong());
+        if (entry && entry->path && std::strcmp(entry->path, path) == 0) return r;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::vector<tour_step> tour_settings(const tour_context& t) {
+    auto view = [] { return main_current_view(); };
+    QWidget* panel = t.panel;
+    return {
+        [] {
+            picture_dialog("40-flow-meter-dialog", [](QWidget* d) { field(d, "pulses_edit")->setText(QStringLiteral("9850")); },
+                           "41-flow-meter-saved");
+            main_command(ID_CONFIGURE_FLOW);
+        },
+        [] {
+            picture_dialog("42-cleaning-dialog", [](QWidget* d) {
+                field(d, "speed_edit")->setText(QStringLiteral("75"));
+                field(d, "dwell_edit")->setText(QStringLiteral("240"));
+            }, "43-cleaning-saved");
+            main_command(ID_CONFIGURE_CLEANING);
+        },
+        [] {
+            // DU232ZI brings its own line settings.
+            picture_dialog("44-rs232-dialog", [](QWidget* d) {
+                d->findChild<QComboBox*>(QStringLiteral("protocol_box"))->setCurrentIndex(1);
+            }, "45-rs232-saved");
+            main_command(ID_CONFIGURE_RS232);
+        },
+        [] {
+            // Shown, not saved: the other chapters know the instrument by its name.
+            picture_dialog("46-identification-dialog", {});
+            main_command(ID_CONFIGURE_IDENTIFICATION);
+        },
+        [] {
+            picture_dialog("47-identification-name-too-long", [](QWidget* d) {
+                field(d, "name_edit")->setText(QStringLiteral("SAMPLER-01 NORTH BANK"));
+            });
+            main_command(ID_CONFIGURE_IDENTIFICATION);
+        },
+        [] { main_command(ID_FILE_DISCONNECT); },
+        [view] { tour_click_row(connect_view_list(view()), row_of("sim:1"), false); },
+        [view] {
+            picture_dialog("48-factory-settings-dialog", [](QWidget* d) {
+                QLineEdit* password = field(d, "password_edit");
+                password->setText(QStringLiteral("quoll"));
+            });
+            if (QPushButton* factory = connect_view_button(view(), 2)) factory->click();
+        },
+        [view] { tour_click_row(connect_view_list(view()), row_of("sim:1"), true); },
+        [] { tour_wait_ms(1500); },
+        [panel] {
+            // The panel's tab for what these dialogs read and write.
+            auto* tabs = panel ? panel->findChild<QTabWidget*>() : nullptr;
+            if (!tabs) return;
+            const int before = tabs->currentIndex();
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->tabText(i) == QStringLiteral("Settings")) tabs->setCurrentIndex(i);
+            tour_wait_ms(600);
+            tour_save(panel, "49-virtual-instrument-settings");
+            tabs->setCurrentIndex(before);
+        },
+    };
+}

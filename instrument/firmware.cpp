@@ -108,17 +108,22 @@ bool sim_identity_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
     sim_identity& identity = fw.identity;
     const bool boot = fw.mode == sim_mode::bootloader;
     switch (rq.code) {
-        case CMD_GET_DEVICE_INFO:
+        case CMD_GET_DEVICE_INFO: {
             if (fw.older_firmware) { an.result = RESULT_UNSUPPORTED; break; }
+            std::memcpy(out, identity.info_record.data(), 29);
             out[0] = fw.info_format;
-            out[1] = 0;
-            put_name(out + 2, 20, identity.name);
+            // The name as stored, tail included, unless the instrument has been renamed since.
+            if (take_name(out + 2, 20) != identity.name.substr(0, 20)) put_name(out + 2, 20, identity.name);
+            out[22] = 0;
             put_u16le(out + 24, identity.serial);
             put_u16le(out + 27, identity.board_serial);
-            an.length = 29;
+            an.length = std::min<uint8_t>(identity.info_answer_length, 29);
             break;
+        }
         case CMD_SET_DEVICE_INFO:
             if (fw.older_firmware) { an.result = RESULT_UNSUPPORTED; break; }
+            if (!sim_expect_length(rq, 29, an)) break;
+            std::memcpy(identity.info_record.data(), in, 29);
             fw.info_format = in[0];
             identity.name = take_name(in + 2, 20);
             identity.serial = get_u16le(in + 24);
@@ -143,9 +148,16 @@ bool sim_identity_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
             an.length = 27;
             break;
         case CMD_SET_INFO_LEGACY:
+            // The older block is stored as written: the set flag, the name, the serial number,
+            // and also the device kind and bootloader version it carries. Zeros written there
+            // turn the instrument into an unknown device. The mode byte is what runs, not
+            // something stored.
+            if (!sim_expect_length(rq, 27, an)) break;
+            identity.serial_set = in[0] != 0;
             identity.name = take_name(in + 2, 20);
+            identity.kind = in[23];
             identity.serial = get_u16le(in + 24);
-            identity.serial_set = true;
+            identity.bootloader_version = in[26];
             break;
         case CMD_GET_VERSION_TEXT:
             put_name(out + 1, 25, identity.version_text);

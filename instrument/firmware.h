@@ -16,6 +16,7 @@
 #include "instrument/settings_model.h"
 #include "link/command_frame.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -30,6 +31,13 @@ struct sim_identity {
     uint8_t kind = 1;                  // the same type as an older-firmware device kind
     uint8_t bootloader_version = 3;
     bool serial_set = true;            // older identity block: byte 0
+    // The device information record as last written, whole: the bytes the tool does not set
+    // (1, 23, 26, the name field after its terminator) are answered back as they were written.
+    // The name and serial numbers above are what the instrument goes by; where they differ
+    // from the record (changed by a test or the panel) they win.
+    std::array<uint8_t, 29> info_record{};
+    // How many bytes CMD_GET_DEVICE_INFO says it carries (fewer: a firmware that answers short).
+    uint8_t info_answer_length = 29;
     std::string version_text = "2.4.1 (sim)";
 };
 

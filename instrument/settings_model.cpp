@@ -34,6 +34,23 @@ sim_settings::sim_settings() {
         pressure[size_t(57 + i)] = i < 3 ? 1 : 0;
     }
     blocks[SIM_BLOCK_PRESSURE] = pressure;
+
+    // Two minutes of stabilizer, then bleach at 60 % for 30 s, five minutes' dwell, a minute's
+    // flush. The instrument's own bytes are not zero.
+    cleaning = {0x07, 0x01};
+    put_u16le(cleaning.data() + 2, 120);
+    cleaning[4] = 0;
+    cleaning[5] = 60;
+    put_u16le(cleaning.data() + 6, 30);
+    put_u16le(cleaning.data() + 8, 300);
+    put_u16le(cleaning.data() + 10, 60);
+    // 9600 8N1, no protocol.
+    rs232 = {0x01};
+    put_u32le(rs232.data() + 1, 9600);
+    rs232[5] = 4;  // no parity
+    rs232[6] = 8;
+    rs232[7] = 1;
+    put_u32le(rs232.data() + 8, 0);
 }
 
 bool sim_settings_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an) {
@@ -66,6 +83,21 @@ bool sim_settings_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
                 return true;
             }
             std::memcpy(it->second.data(), rq.in + 2, n);
+            return true;
+        }
+        case CMD_GET_CLEANING_CONFIG:
+        case CMD_GET_RS232_CONFIG: {
+            if (!sim_expect_length(rq, 0, an)) return true;
+            const auto& record = rq.code == CMD_GET_CLEANING_CONFIG ? fw.settings.cleaning : fw.settings.rs232;
+            std::memcpy(an.out, record.data(), record.size());
+            an.length = uint8_t(record.size());
+            return true;
+        }
+        case CMD_SET_CLEANING_CONFIG:
+        case CMD_SET_RS232_CONFIG: {
+            auto& record = rq.code == CMD_SET_CLEANING_CONFIG ? fw.settings.cleaning : fw.settings.rs232;
+            if (!sim_expect_length(rq, uint8_t(record.size()), an)) return true;
+            std::memcpy(record.data(), rq.in, record.size());
             return true;
         }
         default:

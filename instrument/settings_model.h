@@ -2,6 +2,7 @@
 // sensor), the cleaning configuration and the RS-232 configuration.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -16,4 +17,10 @@ struct sim_settings {
     // Every block by id, at its fixed length; a command for another id or another length is
     // refused.
     std::map<uint8_t, std::vector<uint8_t>> blocks;
+
+    // The cleaning and RS-232 records, 12 bytes each, stored exactly as the last set command
+    // sent them: any value is accepted, so a test or the panel can leave whatever the dialogs
+    // must cope with (a speed of 250, a baud rate of 300, a retired protocol).
+    std::array<uint8_t, 12> cleaning{};
+    std::array<uint8_t, 12> rs232{};
 };

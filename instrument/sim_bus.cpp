@@ -59,7 +59,12 @@ struct sim_device::impl {
 
     int drop_count = 0;
     uint32_t delay_next_ms = 0;
-    std::map<uint16_t, std::pair<int, uint8_t>> fail_next;  // command -> (count, result)
+    struct one_shot_fault {
+        int after;  // requests of the command answered normally first
+        int count;
+        uint8_t result;
+    };
+    std::map<uint16_t, one_shot_fault> fail_next;  // command -> fault
     std::map<uint16_t, uint32_t> delay_of;                  // command -> ms, once
     int wrong_sequence_count = 0;
     bool never_answer = false;
@@ -229,13 +234,18 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
     d.firmware.now_ms = d.now_ms();
     const uint16_t code = frame_code(request);
     bool answered;
-    if (auto it = d.fail_next.find(code); it != d.fail_next.end()) {
+    auto it = d.fail_next.find(code);
+    if (it != d.fail_next.end() && it->second.after > 0) {
+        --it->second.after;
+        it = d.fail_next.end();
+    }
+    if (it != d.fail_next.end()) {
         // Refused without effect, as a forced result is.
         const auto forced = d.firmware.forced_results;
-        d.firmware.forced_results[code] = it->second.second;
+        d.firmware.forced_results[code] = it->second.result;
         answered = d.firmware.handle(request, response);
         d.firmware.forced_results = forced;
-        if (--it->second.first <= 0) d.fail_next.erase(it);
+        if (--it->second.count <= 0) d.fail_next.erase(it);
     } else {
         answered = d.firmware.handle(request, response);
     }
@@ -399,10 +409,10 @@ void sim_device::force_result(uint16_t command, int result) {
     else d->firmware.forced_results[command] = result;
 }
 
-void sim_device::fail_next(uint16_t command, int count, uint8_t result) {
+void sim_device::fail_next(uint16_t command, int count, uint8_t result, int after) {
     std::lock_guard l(d->m);
     if (count <= 0) d->fail_next.erase(command);
-    else d->fail_next[command] = {count, result};
+    else d->fail_next[command] = {after > 0 ? after : 0, count, result};
 }
 
 void sim_device::delay_next_of(uint16_t command, uint32_t ms) {

@@ -45,8 +45,10 @@ public:
     void wrong_sequence_next(int count);
     void force_result(uint16_t command, int result);  // result < 0 clears
     // The next `count` requests of one command are refused with `result`, without effect (a
-    // read-back that fails after a good write, say), without waiting out a link timeout.
-    void fail_next(uint16_t command, int count, uint8_t result);
+    // read-back that fails after a good write, say), without waiting out a link timeout. With
+    // `after`, that many requests of the command are answered normally first (a read-back of
+    // the same command that a save read before writing).
+    void fail_next(uint16_t command, int count, uint8_t result, int after = 0);
     // The next answer to one command comes `ms` late.
     void delay_next_of(uint16_t command, uint32_t ms);
     void set_never_answer(bool on);

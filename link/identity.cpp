@@ -51,22 +51,35 @@ uint8_t firmware_info_mode(const firmware_info& info) { return info.bytes[1]; }
 uint16_t firmware_info_type(const firmware_info& info) { return get_u16le(info.bytes + 2); }
 uint8_t firmware_info_bootloader_version(const firmware_info& info) { return info.bytes[4]; }
 
+namespace {
+
+constexpr size_t LEGACY_BLOCK_SIZE = 27;
+
+// The older identity block: 0 and the block in f, RESULT_UNSUPPORTED when the exchange fails at
+// the link or the block comes back short (never taken for the instrument's bytes), otherwise
+// the instrument's result.
+int read_legacy_block(command_frame& f) {
+    frame_prepare(f, CMD_GET_INFO_LEGACY, 0);
+    const int r = command_read(f, LEGACY_BLOCK_SIZE);
+    return r == ERR_LINK_FAILED || r == ERR_SHORT_RESPONSE ? int(RESULT_UNSUPPORTED) : r;
+}
+
+}  // namespace
+
 int identity_get_device_info(device_info& out) {
     command_frame f;
     frame_prepare(f, CMD_GET_DEVICE_INFO, 0);
-    if (link_transact(f) != LINK_OK) return ERR_LINK_FAILED;
-    uint8_t result = frame_result(f);
-    if (result == RESULT_OK) {
+    const int result = command_read(f, DEVICE_INFO_SIZE);
+    if (result == 0) {
         std::memcpy(out.bytes, frame_payload(f), DEVICE_INFO_SIZE);
         return 0;
     }
     if (result != RESULT_UNSUPPORTED) return result;
 
-    frame_prepare(f, CMD_GET_INFO_LEGACY, 0);
-    if (link_transact(f) != LINK_OK || frame_result(f) != RESULT_OK) return RESULT_UNSUPPORTED;
+    if (read_legacy_block(f) != 0) return RESULT_UNSUPPORTED;
     const uint8_t* p = frame_payload(f);
     device_info converted{};
-    std::memcpy(converted.bytes, p, 27);
+    std::memcpy(converted.bytes, p, LEGACY_BLOCK_SIZE);
     if (p[0] == 0) put_u16le(converted.bytes + DEVICE_INFO_SERIAL, 0);  // serial not set
     put_u16le(converted.bytes, 3);
     converted.bytes[23] = 0;
@@ -83,9 +96,22 @@ int identity_set_device_info(const device_info& info) {
     if (link_transact(f) != LINK_OK) return ERR_LINK_FAILED;
     if (frame_result(f) != RESULT_UNSUPPORTED) return frame_result(f);
 
-    frame_prepare(f, CMD_SET_INFO_LEGACY, 27);
-    std::memcpy(frame_payload(f), info.bytes, 27);
-    frame_payload(f)[0] = 1;
+    // The older block also carries the instrument's mode, device kind and bootloader version,
+    // which a record converted from it holds as 0: writing those back would leave an unknown
+    // device. They are taken from the block as it stands now, and nothing is written when it
+    // cannot be read.
+    const int read = read_legacy_block(f);
+    if (read != 0) return read;
+    uint8_t kept[LEGACY_BLOCK_SIZE];
+    std::memcpy(kept, frame_payload(f), LEGACY_BLOCK_SIZE);
+
+    frame_prepare(f, CMD_SET_INFO_LEGACY, uint8_t(LEGACY_BLOCK_SIZE));
+    uint8_t* p = frame_payload(f);
+    std::memcpy(p, info.bytes, LEGACY_BLOCK_SIZE);
+    p[0] = 1;
+    p[1] = kept[1];    // mode
+    p[23] = kept[23];  // device kind
+    p[26] = kept[26];  // bootloader version
     if (link_transact(f) != LINK_OK) return RESULT_UNSUPPORTED;
     return frame_result(f);
 }
@@ -93,17 +119,15 @@ int identity_set_device_info(const device_info& info) {
 int identity_get_firmware_info(firmware_info& out) {
     command_frame f;
     frame_prepare(f, CMD_GET_FIRMWARE_INFO, 0);
-    if (link_transact(f) != LINK_OK) return ERR_LINK_FAILED;
-    uint8_t result = frame_result(f);
-    if (result == RESULT_OK) {
+    const int result = command_read(f, FIRMWARE_INFO_SIZE);
+    if (result == 0) {
         std::memcpy(out.bytes, frame_payload(f), FIRMWARE_INFO_SIZE);
         return 0;
     }
     if (result != RESULT_UNSUPPORTED) return result;
 
-    frame_prepare(f, CMD_GET_INFO_LEGACY, 0);
-    if (link_transact(f) != LINK_OK) return RESULT_UNSUPPORTED;
-    if (frame_result(f) != RESULT_OK) return frame_result(f);
+    const int legacy = read_legacy_block(f);
+    if (legacy != 0) return legacy;
     const uint8_t* p = frame_payload(f);
     firmware_info converted{};
     converted.bytes[1] = p[1];

@@ -34,9 +34,15 @@ uint8_t firmware_info_mode(const firmware_info& info);
 uint16_t firmware_info_type(const firmware_info& info);
 uint8_t firmware_info_bootloader_version(const firmware_info& info);
 
-// 0 on success, ERR_LINK_FAILED when the first exchange fails at the link, otherwise the
-// instrument's result code. The record is changed only on success.
+// 0 on success, ERR_LINK_FAILED when the first exchange fails at the link, ERR_SHORT_RESPONSE
+// when it answers success with less than the record, otherwise the instrument's result code.
+// The record is changed only on success. Instruments that answer 9 (older firmware) are asked
+// with the older identity command; a failure there gives 9, or for the firmware information
+// the older command's own result.
 int identity_get_device_info(device_info& out);
+// On older firmware the older block is read first and its mode, device kind and bootloader
+// version bytes are written back as they stand (the record's own are not the instrument's);
+// when that read fails nothing is written and its failure (9 or its result) is returned.
 int identity_set_device_info(const device_info& info);
 int identity_get_firmware_info(firmware_info& out);
 

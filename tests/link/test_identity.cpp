@@ -157,19 +157,90 @@ TEST_F(IdentityTest, SetDeviceInfoFallsBackToTheOlderCommand) {
     });
     link_close();
 
+    // Older firmware: the current command is refused, the older block is read, and the older
+    // set command carries the record's name and serial with the block's own mode, device kind
+    // and bootloader version.
     auto old = plug(older(true, 1));
     ASSERT_EQ(link_open(old->path().c_str(), 500), 0);
     ASSERT_EQ(identity_set_device_info(info), 0);
     sent = old->requests();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(frame_code(sent[1]), CMD_SET_INFO_LEGACY);
-    EXPECT_EQ(sent[1].bytes[FRAME_LENGTH], 27);
-    EXPECT_EQ(sent[1].bytes[FRAME_PAYLOAD], 1);
-    EXPECT_EQ(std::memcmp(sent[1].bytes + FRAME_PAYLOAD + 1, info.bytes + 1, 26), 0);
-    EXPECT_EQ(sent[1].bytes[FRAME_PAYLOAD + 27], 0);  // nothing past the 27 bytes
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(frame_code(sent[0]), CMD_SET_DEVICE_INFO);
+    EXPECT_EQ(frame_code(sent[1]), CMD_GET_INFO_LEGACY);
+    EXPECT_EQ(frame_code(sent[2]), CMD_SET_INFO_LEGACY);
+    EXPECT_EQ(sent[2].bytes[FRAME_LENGTH], 27);
+    uint8_t expected[28] = {};
+    expected[0] = 1;  // set flag
+    expected[1] = 1;  // mode: the older unit runs its bootloader
+    std::memcpy(expected + 2, "NEW-NAME", 8);
+    expected[23] = 1;  // device kind
+    put_u16le(expected + 24, 999);
+    expected[26] = 7;  // bootloader version
+    // expected[27]: nothing past the 27 bytes
+    EXPECT_EQ(std::vector<uint8_t>(sent[2].bytes + FRAME_PAYLOAD, sent[2].bytes + FRAME_PAYLOAD + 28),
+              std::vector<uint8_t>(expected, expected + 28));
 
     old->force_result(CMD_SET_INFO_LEGACY, 8);
     EXPECT_EQ(identity_set_device_info(info), 8);
+}
+
+TEST_F(IdentityTest, OlderFirmwareKeepsItsDeviceKindWhenARecordReadFromItIsWrittenBack) {
+    // A record converted from the older block holds 0 where the block has the mode, kind and
+    // bootloader version; writing it back must not make the instrument an unknown device.
+    auto old = plug(older(true, 5));
+    ASSERT_EQ(link_open(old->path().c_str(), 500), 0);
+    device_info info{};
+    ASSERT_EQ(identity_get_device_info(info), 0);
+    ASSERT_EQ(info.bytes[1], 0);
+    ASSERT_EQ(info.bytes[23], 0);
+    ASSERT_EQ(info.bytes[26], 0);
+    std::memcpy(info.bytes + DEVICE_INFO_NAME, "RENAMED\0", 8);
+    info.bytes[0] = DEVICE_INFO_WRITE_FORMAT;
+    ASSERT_EQ(identity_set_device_info(info), 0);
+
+    firmware_info fw{};
+    ASSERT_EQ(identity_get_firmware_info(fw), 0);
+    EXPECT_STREQ(device_type_text(firmware_info_type(fw)), "A1120 Vehicle Sampler");
+    EXPECT_EQ(firmware_info_bootloader_version(fw), 7);
+    EXPECT_EQ(firmware_info_mode(fw), 1);
+    old->with_firmware([](sim_firmware& f) {
+        EXPECT_EQ(f.identity.name, "RENAMED");
+        EXPECT_EQ(f.identity.kind, 5);
+        EXPECT_EQ(f.identity.bootloader_version, 7);
+    });
+}
+
+TEST_F(IdentityTest, OlderSetWritesNothingWhenTheOlderBlockCannotBeRead) {
+    device_info info{};
+    info.bytes[0] = DEVICE_INFO_WRITE_FORMAT;
+    std::memcpy(info.bytes + DEVICE_INFO_NAME, "X", 1);
+    auto old = plug(older(true, 5));
+    ASSERT_EQ(link_open(old->path().c_str(), 300), 0);
+    auto sets = [&] {
+        int n = 0;
+        for (const auto& f : old->requests()) n += frame_code(f) == CMD_SET_INFO_LEGACY;
+        return n;
+    };
+    old->fail_next(CMD_GET_INFO_LEGACY, 1, 3);
+    EXPECT_EQ(identity_set_device_info(info), 3);
+    EXPECT_EQ(sets(), 0);
+    // The read gets no answer at all.
+    old->clear_requests();
+    old->with_firmware([](sim_firmware& f) { f.silent_commands.insert(CMD_GET_INFO_LEGACY); });
+    EXPECT_EQ(identity_set_device_info(info), RESULT_UNSUPPORTED);
+    EXPECT_EQ(sets(), 0);
+    old->with_firmware([](sim_firmware& f) { EXPECT_EQ(f.identity.name, "OLD-UNIT"); });
+}
+
+TEST_F(IdentityTest, ShortAnswersAreFailedReads) {
+    auto dev = plug();
+    dev->with_firmware([](sim_firmware& f) { f.identity.info_answer_length = 24; });
+    ASSERT_EQ(link_open(dev->path().c_str(), 500), 0);
+    device_info info;
+    std::memset(info.bytes, 0x5A, sizeof info.bytes);
+    const device_info copy = info;
+    EXPECT_EQ(identity_get_device_info(info), ERR_SHORT_RESPONSE);
+    EXPECT_EQ(std::memcmp(info.bytes, copy.bytes, sizeof info.bytes), 0);
 }
 
 TEST(IdentityText, SensorNameIsCutAtTwentyCharacters) {
