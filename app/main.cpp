@@ -1,6 +1,6 @@
 // veltranic: the service tool for attached instruments. Takes no arguments.
 #include "app/main_window.h"
-#include "platform/hid_linux.h"
+#include "platform/hid_system.h"
 
 #include <QApplication>
 
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     // Qt has applied the desktop's locale to the C library; numbers stay in the C conventions.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("veltranic"));
-    hid_bus_register(hid_linux_backend());
+    hid_bus_register(hid_system_backend());
     app_register_windows();
     main_window_create();
     return QApplication::exec();
