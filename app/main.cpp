@@ -1,6 +1,6 @@
 // veltranic: the service tool for attached instruments. Takes no arguments.
 #include "app/main_window.h"
-#include "platform/hid_linux.h"
+#include "platform/hid_system.h"
 
 #include <QApplication>
 
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("veltranic"));
     // Docks and task switchers find the desktop entry, and with it the icon, by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.veltranic.ServiceTool"));
-    hid_bus_register(hid_linux_backend());
+    hid_bus_register(hid_system_backend());
     app_register_windows();
     main_window_create();
     return QApplication::exec();

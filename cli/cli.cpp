@@ -25,6 +25,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #ifndef VELTRANIC_VERSION
 #define VELTRANIC_VERSION "unknown"
 #endif
@@ -304,6 +310,14 @@ const char* unknown_command(const CLI::App& app, int argc, const char* const* ar
 }
 
 }  // namespace
+
+bool cli_stdout_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
 
 int cli_run(int argc, const char* const* argv, cli_io& io) {
     options o;

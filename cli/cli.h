@@ -18,6 +18,9 @@ struct cli_io {
     bool tty;          // out is a terminal: progress is drawn as a bar, not written as lines
 };
 
+// Whether the program's standard output is a terminal.
+bool cli_stdout_is_terminal();
+
 // Runs one command line (argv[0] is the program). The instruments are those of the HID bus
 // backends registered before the call. Leaves the link closed.
 int cli_run(int argc, const char* const* argv, cli_io& io);

@@ -7,8 +7,6 @@
 
 #include <iostream>
 
-#include <unistd.h>
-
 int main(int argc, char** argv) {
     sim_bus_install();
     sim_device_config sampler;
@@ -20,7 +18,7 @@ int main(int argc, char** argv) {
     boot.firmware.identity.serial = 2002;
     boot.firmware.identity.type_code = 1130;
     sim_bus_add(boot);
-    cli_io io{std::cout, std::cerr, std::cin, ::isatty(STDOUT_FILENO) != 0};
+    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal()};
     const int rc = cli_run(argc, argv, io);
     sim_bus_reset();
     return rc;

@@ -12,7 +12,7 @@
 #include "demo/panel.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
-#include "platform/hid_linux.h"
+#include "platform/hid_system.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
 
@@ -33,7 +33,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -84,9 +88,18 @@ private:
 };
 
 double cpu_seconds() {
+#ifdef _WIN32
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+    auto seconds = [](const FILETIME& t) {  // in units of 100 ns
+        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+#else
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+#endif
 }
 
 void measure_cpu(int seconds) {
@@ -132,7 +145,7 @@ int main(int argc, char** argv) {
         tour_set_dir(tour_dir);
     }
 
-    hid_bus_register(hid_linux_backend());
+    hid_bus_register(hid_system_backend());
     sim_bus_install();
     app_register_windows();
     QWidget* panel = instrument_panel_create();  // plugs in the first instrument

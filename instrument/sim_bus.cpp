@@ -11,7 +11,12 @@
 #include <mutex>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <timeapi.h>
+#else
 #include <sys/prctl.h>
+#endif
 
 using steady = std::chrono::steady_clock;
 
@@ -105,11 +110,17 @@ std::chrono::milliseconds transfer_time(const sim_device::impl& d) {
 }
 
 // The latency model sleeps for whole milliseconds; the kernel's default 50 us timer slack on
-// every such wake-up would slow the simulated bus below the rate it models.
+// every such wake-up would slow the simulated bus below the rate it models. Windows rounds a
+// sleep up to its timer period (15.6 ms unless a program asks for 1 ms), so ask for 1 ms there.
 void tighten_timer_slack() {
     thread_local bool done = false;
     if (!done) {
+#ifdef _WIN32
+        static const bool period = timeBeginPeriod(1) == TIMERR_NOERROR;
+        (void)period;
+#else
         prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+#endif
         done = true;
     }
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef _WIN32
 #include <clocale>
 #include <locale.h>
+#ifdef _WIN32
+#include <string>
 #endif
 
 namespace {
@@ -30,8 +31,25 @@ struct in_c_locale {
     }
 };
 #else
-// Windows programs keep the C locale unless they ask for another, and this one never does.
-struct in_c_locale {};
+// Windows has no uselocale; the C runtime has a locale per thread instead. This thread switches
+// to a locale of its own, sets its numbers to the C conventions, and switches back afterwards,
+// so the process's locale (which a desktop or a test may have set) stays as it was for the other
+// threads. Formatting and parsing read the decimal point from the thread's locale.
+struct in_c_locale {
+    int mode;
+    std::string numeric;
+    in_c_locale() : mode(_configthreadlocale(_ENABLE_PER_THREAD_LOCALE)) {
+        const char* now = std::setlocale(LC_NUMERIC, nullptr);
+        numeric = now ? now : "C";
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    ~in_c_locale() {
+        std::setlocale(LC_NUMERIC, numeric.c_str());
+        if (mode == _DISABLE_PER_THREAD_LOCALE) _configthreadlocale(_DISABLE_PER_THREAD_LOCALE);
+    }
+    in_c_locale(const in_c_locale&) = delete;
+    in_c_locale& operator=(const in_c_locale&) = delete;
+};
 #endif
 
 }  // namespace
@@ -76,6 +94,8 @@ std::string text_printf(const char* fmt, ...) {
 double text_to_double(const char* text, char** end) {
 #ifndef _WIN32
     if (c_locale()) return strtod_l(text, end, c_locale());
+#else
+    in_c_locale c;
 #endif
     return std::strtod(text, end);
 }

@@ -7,5 +7,6 @@
 // it, flushed to disk and renamed over path only when every write and the close succeeded; on
 // any failure the temporary file is removed and path keeps what it held. A path that exists and
 // is not a regular file (a device such as /dev/full, a FIFO) cannot be replaced and is written
-// directly. Returns 0 on success, otherwise the error number of the first failure.
+// directly; on Windows a folder is refused (EISDIR). Returns 0 on success, otherwise the error
+// number (errno values, also on Windows) of the first failure.
 int file_replace(const char* path, const std::string& content);

@@ -1,6 +1,7 @@
 #include "platform/hid_linux.h"
 
 #include "platform/hid_report_desc.h"
+#include "platform/hid_system.h"
 
 #include <libudev.h>
 #include <linux/hidraw.h>
@@ -278,6 +279,7 @@ const hid_backend g_linux = {
 }  // namespace
 
 const hid_backend* hid_linux_backend() { return &g_linux; }
+const hid_backend* hid_system_backend() { return &g_linux; }
 
 std::string hid_linux_hardware_ids(const char* hid_id, const char* revision_hex) {
     unsigned bus = 0, vid = 0, pid = 0;

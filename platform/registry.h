@@ -1,6 +1,8 @@
 // The per-user settings store: 32-bit values under a key path, as the instrument's host
-// software keeps them in the registry. On Linux one text file in the registry export format,
-// $XDG_CONFIG_HOME/veltranic/settings.reg (default ~/.config), replaced atomically on write.
+// software keeps them in the registry. On Windows the registry itself (HKEY_CURRENT_USER\key
+// path, values of type REG_DWORD: registry_windows.cpp); elsewhere one text file in the registry
+// export format, $XDG_CONFIG_HOME/veltranic/settings.reg (default ~/.config), replaced
+// atomically on write (registry_file.cpp).
 #pragma once
 
 #include <cstdint>
@@ -12,5 +14,7 @@ int registry_get_dword(const char* key_path, const char* name, uint32_t* value);
 // 0 on success, 1 when the store cannot be written. Never leaves a half-written file.
 int registry_set_dword(const char* key_path, const char* name, uint32_t value);
 
+#ifndef _WIN32
 // Where the store lives on this machine.
 std::string registry_file_path();
+#endif

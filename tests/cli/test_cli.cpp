@@ -8,13 +8,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -28,14 +29,17 @@ protected:
     void SetUp() override {
         sim_bus_install();
         sim_bus_reset();
-        char tmpl[] = "/tmp/veltranic-cli-XXXXXX";
-        dir = mkdtemp(tmpl);
+        static int number = 0;
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("veltranic-cli-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++number));
+        std::filesystem::create_directories(path);
+        dir = path.string();
     }
     void TearDown() override {
         link_close();
         sim_bus_reset();
-        const std::string cmd = "rm -rf '" + dir + "'";
-        (void)std::system(cmd.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     cli_result run(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
         args.insert(args.begin(), "veltranic-cli");
@@ -202,9 +206,14 @@ TEST_F(CliTest, SampleLogGoesToStandardOutputOrWholeIntoAFile) {
     written << in.rdbuf();
     EXPECT_EQ(written.str(), r.out);
 
+#ifndef _WIN32
     const cli_result full = run({"sample-log", "-o", "/dev/full"});
     EXPECT_EQ(full.rc, CLI_USAGE);
     EXPECT_NE(full.err.find("cannot write /dev/full"), std::string::npos);
+#endif
+    const cli_result nowhere = run({"sample-log", "-o", dir + "/no/such/folder/samples.log"});
+    EXPECT_EQ(nowhere.rc, CLI_USAGE);
+    EXPECT_NE(nowhere.err.find("cannot write "), std::string::npos);
 
     const cli_result j = run({"sample-log", "--json"});
     ASSERT_EQ(j.rc, CLI_OK);
