@@ -71,9 +71,15 @@ bool sim_schedule_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
     switch (rq.code) {
         case CMD_GET_CLOCK: {
             if (!sim_expect_length(rq, 0, an)) return true;
+            an.length = SIM_CLOCK_SIZE;
+            if (sc.clock_garbled) {
+                std::memcpy(an.out, sc.garbled_clock.data(), SIM_CLOCK_SIZE);
+                return true;
+            }
             calendar_fields f;
             if (!device_time_to_fields(sampler.clock(rq.now_ms), f)) {
                 an.result = SIM_RESULT_BAD_CLOCK;
+                an.length = 0;
                 return true;
             }
             put_u16le(an.out + 1, uint16_t(f.year));
@@ -82,7 +88,6 @@ bool sim_schedule_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
             an.out[5] = uint8_t(f.hour);
             an.out[6] = uint8_t(f.minute);
             an.out[7] = uint8_t(f.second);
-            an.length = SIM_CLOCK_SIZE;
             return true;
         }
         case CMD_SET_CLOCK: {

@@ -25,6 +25,9 @@ struct sim_schedule {
     std::array<uint8_t, SIM_SCHEDULE_SIZE> record{};
     // Bytes 0-1 and 4-16 of the cartridge record (2-3 are the top cartridge's ID).
     std::array<uint8_t, SIM_CARTRIDGE_SIZE> cartridge{};
+    // Fault injection: a clock that lost its battery answers these bytes instead of its time.
+    bool clock_garbled = false;
+    std::array<uint8_t, SIM_CLOCK_SIZE> garbled_clock{};
 };
 
 // The waypoints in use of a stored schedule, in time order, and its start time.

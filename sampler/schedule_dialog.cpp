@@ -50,10 +50,11 @@ public:
         }
         for (QRadioButton* radio : {ui.start_next_radio, ui.start_at_radio}) {
             connect(radio, &QRadioButton::clicked, this, [this] { schedule_update_controls(this); });
-            connect(radio, &QRadioButton::toggled, this, [this] { note_start_change(); });
+            connect(radio, &QRadioButton::toggled, this, [this] { start_changed = true; });
         }
-        connect(ui.start_date, &QDateEdit::dateChanged, this, [this] { note_start_change(); });
-        connect(ui.start_time, &QTimeEdit::timeChanged, this, [this] { note_start_change(); });
+        // schedule_load fills the start controls too and clears the flag after it.
+        connect(ui.start_date, &QDateEdit::dateChanged, this, [this] { start_changed = true; });
+        connect(ui.start_time, &QTimeEdit::timeChanged, this, [this] { start_changed = true; });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.now_button, &QPushButton::clicked, this, [this] { on_now(); });
     }
@@ -71,13 +72,8 @@ public:
     // start controls: the pickers cannot show every start the instrument may hold.
     uint32_t start_as_read = 0;
     bool start_changed = false;
-    bool loading = false;
 
 private:
-    void note_start_change() {
-        if (!loading) start_changed = true;
-    }
-
     void on_save() {
         int r = schedule_save(this);
         if (r == SCHEDULE_START_OUT_OF_RANGE) {
@@ -119,7 +115,6 @@ int schedule_load(QDialog* dialog) {
     if (const int r = schedule_read(s); r != 0) return r;
     const schedule_form form = schedule_form_texts(s);
     const uint32_t start = schedule_start(s);
-    d->loading = true;
     if (start == 0) {
         d->ui.start_next_radio->setChecked(true);
         schedule_set_start_pickers(d->ui.start_date, d->ui.start_time, 0);
@@ -140,7 +135,6 @@ int schedule_load(QDialog* dialog) {
     }
     d->start_as_read = start;
     d->start_changed = false;
-    d->loading = false;
     return 0;
 }
 
