@@ -57,10 +57,11 @@ public:
 };
 
 // Runs on the poller's thread: the text reaches the display on the GUI thread, and only while
-// the dialog's poller runs.
+// the dialog's poller runs. The window is not even looked at here: by the time a late answer
+// arrives the dialog may be gone.
 void post_clock_text(worker_thread* self, const std::string& text) {
-    auto* dialog = static_cast<clock_dialog*>(ui_poll_window(self));
-    ui_poll_post(self, [dialog, text] { dialog->show_clock(text); });
+    QObject* window = ui_poll_window(self);
+    ui_poll_post(self, [window, text] { static_cast<clock_dialog*>(window)->show_clock(text); });
 }
 
 int clock_poll(worker_thread* self) { return clock_poll_run(self, post_clock_text); }
