@@ -75,25 +75,6 @@ TEST(ScheduleConversions, FieldsStopAtTheirWidthAndNeverWrap) {
     EXPECT_EQ(schedule_form_texts(s).rows[0].volume, "2.5");
 }
 
-TEST(ScheduleConversions, FormTextsShowEveryRow) {
-    schedule_record s{};
-    s.bytes[1] = 7;  // any non-zero autostart byte
-    schedule_waypoint w{{0x03, 4, 25, 9, 0x2c, 0x01}};
-    schedule_set_entry(s, 0, w);
-    schedule_form f = schedule_form_texts(s);
-    EXPECT_TRUE(f.autostart);
-    EXPECT_EQ(f.start_option, START_NEXT_TIME);
-    EXPECT_TRUE(f.rows[0].used && f.rows[0].clean);
-    EXPECT_EQ(f.rows[0].offset, "300");
-    EXPECT_EQ(f.rows[0].samples, "4");
-    EXPECT_EQ(f.rows[0].volume, "2.5");
-    EXPECT_EQ(f.rows[0].timeout, "9");
-    EXPECT_FALSE(f.rows[14].used);
-    EXPECT_EQ(f.rows[14].volume, "0.0");
-    put_u32le(s.bytes + 4, 1);
-    EXPECT_EQ(schedule_form_texts(s).start_option, START_AT_OR_AFTER);
-}
-
 TEST(ScheduleConversions, StartIsKeptUntilChangedAndRefusedWhenItCannotBeHeld) {
     uint32_t start = 12345;
     // Left alone: the start goes back exactly as read, even one no picker can show.
