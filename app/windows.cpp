@@ -7,13 +7,20 @@
 #include "config/rs232_dialog.h"
 #include "maintenance/diagnostics_view.h"
 #include "maintenance/upgrade_dialog.h"
+#include "sampler/cartridge_dialog.h"
+#include "sampler/clock_dialog.h"
 #include "sampler/run_view.h"
+#include "sampler/schedule_dialog.h"
 #include "ui/app_messages.h"
 #include "ui/window_table.h"
 
 void app_register_windows() {
     ui_register_view(VIEW_RUN, run_view_create);
     ui_register_view(VIEW_DIAGNOSTICS, diagnostics_view_create);
+    // Sampler operation.
+    ui_register_dialog(DIALOG_SCHEDULE, [](QWidget* owner, uintptr_t) { return schedule_dialog_run(owner); });
+    ui_register_dialog(DIALOG_CLOCK, [](QWidget* owner, uintptr_t) { return clock_dialog_run(owner); });
+    ui_register_dialog(DIALOG_CARTRIDGE, [](QWidget* owner, uintptr_t) { return cartridge_dialog_run(owner); });
     // Stored settings.
     ui_register_dialog(DIALOG_FLOW, [](QWidget* owner, uintptr_t) { return flow_meter_dialog_run(owner); });
     ui_register_dialog(DIALOG_CLEANING, [](QWidget* owner, uintptr_t) { return cleaning_dialog_run(owner); });

@@ -3,9 +3,11 @@
 #include "instrument/firmware.h"
 #include "link/bytes.h"
 #include "link/commands.h"
+#include "link/device_time.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -28,6 +30,12 @@ const char* phase_name(uint8_t state) {
         case CLEANING: return "Cleaning";
         default: return "Idle";
     }
+}
+
+// "dd/mm/yyyy hh:mm:ss" of a device time, for what the sampler says.
+void format_time(uint32_t t, char (&out)[32]) {
+    char text[21];
+    std::snprintf(out, sizeof out, "%s", time_text(t, text));
 }
 
 const char* stop_reason_name(uint8_t reason) {
@@ -118,6 +126,41 @@ void sim_sampler::abort_run(uint64_t now_ms) {
     state = IDLE;
 }
 
+uint32_t sim_sampler::event_time(size_t i) const {
+    return schedule_base + schedule_plan.waypoints[i].offset_min * 60u;
+}
+
+uint64_t sim_sampler::event_start_ms(uint32_t t, uint64_t now_ms) const {
+    uint64_t at = uint64_t(uint32_t(t - clock_base)) * 1000;
+    if (at > now_ms) at = now_ms;  // the clock was set past the event
+    return std::max(at, idle_since_ms);
+}
+
+void sim_sampler::fire_waypoint(uint64_t now_ms) {
+    const uint64_t at = event_start_ms(next_event, now_ms);
+    const sim_waypoint w = schedule_plan.waypoints[next_waypoint];
+    ++next_waypoint;
+    waypoint = uint8_t(next_waypoint);
+    next_event = next_waypoint < schedule_plan.waypoints.size() ? event_time(next_waypoint) : 0;
+    char volume[16];
+    std::snprintf(volume, sizeof volume, "%u.%u", unsigned(w.volume_tenths / 10), unsigned(w.volume_tenths % 10));
+    say(at, SIM_SEVERITY_INFO, "schedule_event", 331,
+        "Waypoint " + std::to_string(next_waypoint) + ": " + std::to_string(w.samples) + " samples of " + volume +
+            " litre" + (w.clean ? ", cleaning" : ""));
+    if (w.samples == 0) {
+        idle_since_ms = at;
+        if (next_event == 0) say(at, SIM_SEVERITY_INFO, "schedule_event", 336, "Schedule complete");
+        return;
+    }
+    mode = 1;
+    cartridges_left = w.samples;
+    target_volume = w.volume_tenths / 10.0f;
+    timeout_s = uint32_t(w.timeout_min) * 60;
+    clean = w.clean;
+    from_schedule = true;
+    begin_cartridge(at);  // phases run from the event time, catching up
+}
+
 void sim_sampler::advance(uint64_t now_ms) {
     for (;;) {
         if (!powered) return;
@@ -138,23 +181,16 @@ void sim_sampler::advance(uint64_t now_ms) {
                 continue;
             }
             state = IDLE;
+            idle_since_ms = end;
             if (from_schedule) {
                 from_schedule = false;
-                ++waypoint;
-                next_event = waypoint < schedule_waypoints ? clock(end) + schedule_interval_s : 0;
+                if (next_event == 0) say(end, SIM_SEVERITY_INFO, "advance", 322, "Schedule complete");
             }
             continue;
         }
-        // Idle under the schedule: the next event starts a one-cartridge sample.
+        // Idle under the schedule: the next waypoint's event starts its samples.
         if (control == 0xFF && next_event != 0 && clock(now_ms) >= next_event) {
-            const uint64_t at = uint64_t(next_event - clock_base) * 1000;
-            mode = 1;
-            cartridges_left = 1;
-            target_volume = 1.0f;
-            timeout_s = 0;
-            clean = false;
-            from_schedule = true;
-            begin_cartridge(at);  // phases run from the event time, catching up
+            fire_waypoint(now_ms);
             continue;
         }
         return;
@@ -187,14 +223,22 @@ uint8_t sim_sampler::stop_run(uint64_t now_ms) {
     return 0;
 }
 
-uint8_t sim_sampler::start_schedule(uint64_t now_ms) {
+uint8_t sim_sampler::start_schedule(uint64_t now_ms, const sim_schedule_plan& p, bool autostart) {
     advance(now_ms);
     if (!powered) return 2;
     if (running()) return 3;
     control = 0xFF;
+    schedule_plan = p;
+    schedule_base = std::max(p.start, clock(now_ms));
+    next_waypoint = 0;
     waypoint = 0;
-    next_event = clock(now_ms) + schedule_first_delay_s;
-    say(now_ms, SIM_SEVERITY_INFO, "start_schedule", 421, "Schedule started");
+    idle_since_ms = now_ms;
+    next_event = p.waypoints.empty() ? 0 : event_time(0);
+    char base[32];
+    format_time(schedule_base, base);
+    say(now_ms, SIM_SEVERITY_INFO, "start_schedule", 421,
+        std::string(autostart ? "Schedule autostarted at power-up" : "Schedule started") + ": " +
+            std::to_string(p.waypoints.size()) + " waypoints from " + base);
     return 0;
 }
 
@@ -205,6 +249,7 @@ uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
     if (control == 0xFF) say(now_ms, SIM_SEVERITY_INFO, "stop_schedule", 436, "Schedule stopped");
     control = 0;
     next_event = 0;
+    schedule_plan = {};
     return 0;
 }
 
@@ -220,6 +265,16 @@ void sim_sampler::set_power(bool on, uint64_t now_ms) {
         next_event = 0;
         from_schedule = false;
     }
+}
+
+void sim_sampler::set_clock(uint32_t t, uint64_t now_ms) {
+    advance(now_ms);
+    clock_base = t - uint32_t(now_ms / 1000);
+    idle_since_ms = std::max(idle_since_ms, now_ms);  // an event skipped over starts now, not in the past
+    char text[32];
+    format_time(t, text);
+    say(now_ms, SIM_SEVERITY_INFO, "set_clock", 470, std::string("Clock set to ") + text);
+    advance(now_ms);  // an event the new time has reached starts now
 }
 
 void sim_sampler::fill_status(uint8_t out[36], uint64_t now_ms) {
@@ -283,7 +338,7 @@ bool sim_sampler_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an)
             an.result = sampler.stop_run(rq.now_ms);
             return true;
         case CMD_START_SCHEDULE:
-            an.result = sampler.start_schedule(rq.now_ms);
+            an.result = sampler.start_schedule(rq.now_ms, sim_schedule_plan_of(fw.schedule));
             return true;
         case CMD_STOP_SCHEDULE:
             an.result = sampler.stop_schedule(rq.now_ms);

@@ -84,10 +84,11 @@ struct sim_device::impl {
     steady::time_point created = steady::now();
     bool stepped = false;
     uint64_t stepped_ms = 0;
-    uint64_t now_ms() const {
-        return stepped ? stepped_ms
-                       : uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - created).count());
+    uint64_t skipped_ms = 0;  // how far the real-time clock was stepped ahead
+    uint64_t real_ms() const {
+        return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - created).count());
     }
+    uint64_t now_ms() const { return stepped ? stepped_ms : real_ms() + skipped_ms; }
     std::thread timer;
     bool timer_cancel = false;
 };
@@ -471,12 +472,15 @@ void sim_device::with_firmware(const std::function<void(sim_firmware&)>& fn) {
 void sim_device::use_stepped_clock(bool on) {
     std::lock_guard l(d->m);
     if (on && !d->stepped) d->stepped_ms = d->now_ms();
+    // Back to real time from where the stepped clock stood: the device's time never runs back.
+    if (!on && d->stepped) d->skipped_ms = std::max(d->skipped_ms, d->stepped_ms - std::min(d->stepped_ms, d->real_ms()));
     d->stepped = on;
 }
 
 void sim_device::advance_clock(uint64_t ms) {
     std::lock_guard l(d->m);
-    d->stepped_ms += ms;
+    if (d->stepped) d->stepped_ms += ms;
+    else d->skipped_ms += ms;
 }
 
 uint64_t sim_device::now_ms() const {

@@ -63,7 +63,8 @@ public:
     // Runs fn on the firmware model under the device lock.
     void with_firmware(const std::function<void(sim_firmware&)>& fn);
 
-    // The device's clock: real time (the default) or stepped by hand for tests.
+    // The device's clock: real time (the default) or stepped by hand for tests. advance_clock
+    // steps either ahead: a real-time clock then runs on from the later time.
     void use_stepped_clock(bool on);
     void advance_clock(uint64_t ms);
     uint64_t now_ms() const;

@@ -5,6 +5,7 @@
 #include "link/commands.h"
 #include "link/worker_thread.h"
 #include "platform/pc_clock.h"
+#include "sampler/cartridge_dialog.h"
 #include "sampler/sample_log.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
@@ -123,8 +124,9 @@ private:
 
     void on_cartridge_double_click() {
         if (status_state(run_status) > STATE_IDLE) return;
-        if (g_cartridge_dialog) g_cartridge_dialog(this);
-        if (alive) poller.wake();
+        if (g_cartridge_dialog) g_cartridge_dialog(this);  // a test's stand-in
+        else cartridge_dialog_run(this);
+        if (alive) poller.wake();  // the new ID shows at once
     }
 
     ui_poller poller;

@@ -7,7 +7,8 @@
 
 app_view* run_view_create(QWidget* parent);
 
-// The Reset Cartridge ID dialog that a double-click on the cartridge display opens.
+// Replaces the Reset Cartridge ID dialog that a double-click on the cartridge display opens
+// (for tests); nullptr restores it.
 using run_view_dialog_fn = void (*)(QWidget* owner);
 void run_view_register_cartridge_dialog(run_view_dialog_fn open);
 

@@ -247,12 +247,17 @@ void ui_status_bar_parts(QStatusBar* bar, int part0_width) {
     bar->addWidget(part1, 1);
 }
 
+void ui_limit_to_device_time(QDateEdit* date) {
+    if (date) date->setDateRange(QDate(1970, 1, 1), QDate(2038, 1, 19));
+}
+
 int schedule_set_start_pickers(QDateEdit* date, QTimeEdit* time, uint32_t t) {
     calendar_fields f;
-    if (!device_time_to_fields(t, f)) return 0;
+    if (!date || !time || !device_time_to_fields(t, f)) return 0;
     const QDate d(f.year, f.month, f.day);
     const QTime tm(f.hour, f.minute, f.second);
     if (!d.isValid() || !tm.isValid()) return 0;
+    if (d < date->minimumDate() || d > date->maximumDate()) return 0;
     date->setDate(d);
     time->setTime(tm);
     return 1;
@@ -261,6 +266,7 @@ int schedule_set_start_pickers(QDateEdit* date, QTimeEdit* time, uint32_t t) {
 uint32_t schedule_get_start_pickers(const QDateEdit* date, const QTimeEdit* time) {
     const QDate d = date->date();
     const QTime tm = time->time();
+    if (!d.isValid() || !tm.isValid()) return 0xFFFFFFFFu;
     calendar_fields f{d.year(), d.month(), d.day(), tm.hour(), tm.minute(), tm.second()};
     return device_time_from_fields(f);
 }

@@ -80,8 +80,16 @@ int ui_list_save(const QTreeWidget* list, int columns, const QString& path, int*
 // The status bar parts: part 0 keeps a fixed width.
 void ui_status_bar_parts(QStatusBar* bar, int part0_width);
 
-// Start pickers of the sampling schedule.
+// Limits a date picker to the days a device time reaches: 01/01/1970 to 19/01/2038 (the time
+// of that last day stops at 03:14:07, which only the conversion back can tell).
+void ui_limit_to_device_time(QDateEdit* date);
+
+// Start pickers of the sampling schedule: sets both to device time t, read without time zone.
+// 0, leaving them unchanged, when t has no calendar form or its day lies outside the date
+// picker's range (a picker would otherwise show its nearest day as if it were t).
 int schedule_set_start_pickers(QDateEdit* date, QTimeEdit* time, uint32_t t);
+// The device time of the pickers' day and time of day; 0xFFFFFFFF when a device time cannot
+// hold that moment.
 uint32_t schedule_get_start_pickers(const QDateEdit* date, const QTimeEdit* time);
 
 // ---- hooks ------------------------------------------------------------------------------------
