@@ -59,6 +59,10 @@ void calibration_plot::set_data(const calibration_plot_data& data) {
     update();
 }
 
+bool calibration_plot::largest_residual_notable() const {
+    return worst_ >= 0 && std::fabs(worst_residual_) >= CALIBRATION_PLOT_NOTABLE_BAR;
+}
+
 void calibration_plot::update_ranges() {
     // Voltage: the sensor's 0-5 V, widened to any point outside it. Pressure: the points and
     // the fitted line over that span; the stored line alone only when there is nothing else,
@@ -173,7 +177,7 @@ void calibration_plot::paintEvent(QPaintEvent*) {
         const pressure_point& pt = data_.points[i];
         if (!pt.used || !std::isfinite(pt.volt) || !std::isfinite(pt.bar)) continue;
         const QPointF at = to_pixels(pt.volt, pt.bar);
-        const bool worst = i == worst_;
+        const bool worst = i == worst_ && largest_residual_notable();
         if (data_.has_fit) {
             p.setPen(QPen(worst ? WORST_COLOUR : RESIDUAL_COLOUR, worst ? 2 : 1));
             p.drawLine(at, to_pixels(pt.volt, pressure_bar(data_.fit_gain, data_.fit_offset, pt.volt)));
@@ -184,10 +188,10 @@ void calibration_plot::paintEvent(QPaintEvent*) {
         p.drawEllipse(at, worst ? 5.0 : 4.0, worst ? 5.0 : 4.0);
         p.setBrush(Qt::NoBrush);
         p.setPen(c);
-        p.drawText(at + QPointF(7, -5), QString::number(i + 1));
+        p.drawText(at + QPointF(7, -5), number(i + 1));
     }
     p.restore();
 
-    p.setPen(worst_ >= 0 ? WORST_COLOUR : palette().color(QPalette::Text));
+    p.setPen(largest_residual_notable() ? WORST_COLOUR : palette().color(QPalette::Text));
     p.drawText(QRectF(0, height() - fm.height() - 3, width(), fm.height()), Qt::AlignCenter, residual_text_);
 }

@@ -10,6 +10,9 @@
 #include <QString>
 #include <QWidget>
 
+// Residuals from this size up are drawn in red, bar.
+constexpr double CALIBRATION_PLOT_NOTABLE_BAR = 0.05;
+
 struct calibration_plot_data {
     pressure_point points[PRESSURE_POINTS] = {};
     bool has_fit = false;  // a line through the points (two or more at different voltages)
@@ -28,6 +31,9 @@ public:
     // The point (0-4) farthest from the fitted line, or -1 without a fit or points.
     int largest_residual_point() const { return worst_; }
     double largest_residual() const { return worst_residual_; }
+    // Whether that point lies far enough off to be drawn in red: a sensor's scatter is a few
+    // thousandths of a bar, a point sampled at the wrong pressure tenths.
+    bool largest_residual_notable() const;
     // The line under the plot: which point is farthest from the fit, and by how much.
     QString residual_text() const { return residual_text_; }
     // Where a (volt, bar) pair is drawn, in widget pixels, at the widget's current size.

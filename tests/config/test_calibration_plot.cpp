@@ -51,6 +51,7 @@ TEST(CalibrationPlot, ReportsAndMarksThePointFarthestFromTheFit) {
     ASSERT_TRUE(plot.data().has_fit);
     EXPECT_NEAR(plot.data().fit_gain, 2.625, 1e-12);
     EXPECT_EQ(plot.largest_residual_point(), 3);
+    EXPECT_TRUE(plot.largest_residual_notable());
     EXPECT_NEAR(plot.largest_residual(), 0.7, 1e-9);
     EXPECT_EQ(plot.residual_text(), QStringLiteral("Largest residual: point 4, +0.700 bar"));
 
@@ -68,6 +69,19 @@ TEST(CalibrationPlot, ReportsAndMarksThePointFarthestFromTheFit) {
     EXPECT_FALSE(colour_around(image, plot.to_pixels(v, plot.data().fit_gain * v + plot.data().fit_offset + 1.5), POINT_BLUE));
     // Every point is inside the picture.
     for (const pressure_point& p : plot.data().points) EXPECT_TRUE(image.rect().contains(plot.to_pixels(p.volt, p.bar).toPoint()));
+}
+
+TEST(CalibrationPlot, PointsWithinTheSensorsScatterAreNotMarked) {
+    calibration_plot_data d = five_points_one_off();
+    d.points[3].bar = 6.01;  // 10 mbar off: scatter, not a mistake
+    d.has_fit = pressure_fit(d.points, &d.fit_gain, &d.fit_offset) == 0;
+    calibration_plot plot;
+    plot.set_data(d);
+    EXPECT_GE(plot.largest_residual_point(), 0);  // still reported
+    EXPECT_FALSE(plot.largest_residual_notable());
+    const QImage image = render(plot);
+    for (const pressure_point& p : plot.data().points)
+        EXPECT_TRUE(near_colour(image.pixelColor(plot.to_pixels(p.volt, p.bar).toPoint()), POINT_BLUE));
 }
 
 TEST(CalibrationPlot, WithoutAFitNothingIsMarked) {
