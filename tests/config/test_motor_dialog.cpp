@@ -208,7 +208,13 @@ TEST_F(MotorDialogTest, AFreshInstrumentsRecordsCanBeEditedAndSaved) {
     click("save_button");
     EXPECT_EQ(texts(), std::vector<std::string>{"Save: Configuration Saved."});
     // Codes the tool has no row for (direction and autostops 0xFF) stay as they were.
-    EXPECT_EQ(stored(1), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 10, 0x10, 0x0E, 0xFF, 0x0F, 0xFF, 0x0F, 50, 0}));
+    const std::vector<uint8_t> saved{0xFF, 0xFF, 0xFF, 0xFF, 10, 0x10, 0x0E, 0xFF, 0x0F, 0xFF, 0x0F, 50, 0};
+    EXPECT_EQ(stored(1), saved);
+    std::vector<uint8_t> request{1};
+    request.insert(request.end(), saved.begin(), saved.end());
+    ASSERT_EQ(sent(CMD_SET_MOTOR_CONFIG).size(), 1u);
+    EXPECT_EQ(payload(sent(CMD_SET_MOTOR_CONFIG)[0]), request);
+    EXPECT_EQ(payload(sent(CMD_GET_MOTOR_CONFIG).back()), std::vector<uint8_t>{1});  // the read-back
 
     // A pump: its pressure fields count once Pressure is chosen, and then they are editable.
     messages.clear();

@@ -1,10 +1,7 @@
 // The pressure calibration block, the sensor voltage, the fit and its texts.
 #include "config/pressure.h"
 #include "decimal_comma.h"
-#include "instrument/sim_bus.h"
 #include "link/bytes.h"
-#include "link/commands.h"
-#include "link/link.h"
 
 #include <gtest/gtest.h>
 
@@ -81,21 +78,9 @@ TEST(PressureTexts, SignOfTheOffsetAndTheDesktopLocale) {
     char buf[32];
     ASSERT_TRUE(pressure_reading_text(buf, sizeof buf, 6.0004));
     EXPECT_STREQ(buf, "6.000 bar");
-    float v = 0;
-    EXPECT_TRUE(pressure_field_value("2.5", &v));
-    EXPECT_EQ(v, 2.5f);
     char tiny[8] = "keep";
     EXPECT_FALSE(pressure_reading_text(tiny, sizeof tiny, 123.0));  // "123.000 bar" does not fit
     EXPECT_STREQ(tiny, "keep");
-}
-
-TEST(PressureFields, NumbersAFloatCannotHoldAreRefused) {
-    float v = 1;
-    for (const char* bad : {"nan", "inf", "-inf", "1e999", "1e39", "-4e38"}) EXPECT_FALSE(pressure_field_value(bad, &v)) << bad;
-    EXPECT_TRUE(pressure_field_value("abc", &v));
-    EXPECT_EQ(v, 0.0f);
-    EXPECT_TRUE(pressure_field_value("-0.75", &v));
-    EXPECT_EQ(v, -0.75f);
 }
 
 TEST(PressureBlock, FieldsSitAtTheirOffsets) {
@@ -126,39 +111,6 @@ TEST(PressureVoltage, SignedDifferenceOfSignalAndReference) {
     EXPECT_DOUBLE_EQ(pressure_sensor_voltage(s), 3686 * 5.0 / 4096);
     put_u16le(s.bytes + 14, 10);
     EXPECT_DOUBLE_EQ(pressure_sensor_voltage(s), -30 * 5.0 / 4096);
-}
-
-class PressureBlockCommands : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim_bus_install();
-        sim_bus_reset();
-        dev = sim_bus_add();
-        ASSERT_EQ(link_open(dev->path().c_str(), 1000), 0);
-    }
-    void TearDown() override {
-        link_close();
-        sim_bus_reset();
-    }
-    std::shared_ptr<sim_device> dev;
-};
-
-TEST_F(PressureBlockCommands, AShortBlockIsNotARead) {
-    pressure_calibration c{};
-    ASSERT_EQ(pressure_calibration_read(c), 0);
-    EXPECT_EQ(c.bytes[0], 0xA5);
-    c.bytes[0] = 0x11;
-    dev->force_result(CMD_GET_CONFIG_BLOCK, 0);
-    EXPECT_EQ(pressure_calibration_read(c), ERR_SHORT_RESPONSE);
-    EXPECT_EQ(c.bytes[0], 0x11);
-    dev->force_result(CMD_GET_CONFIG_BLOCK, -1);
-    dev->clear_requests();
-    ASSERT_EQ(pressure_calibration_write(c), 0);
-    const command_frame sent = dev->requests().back();
-    EXPECT_EQ(sent.bytes[FRAME_LENGTH], 64);
-    EXPECT_EQ(frame_payload(sent)[0], 6);
-    EXPECT_EQ(frame_payload(sent)[1], 62);
-    EXPECT_EQ(frame_payload(sent)[2], 0x11);
 }
 
 }  // namespace
