@@ -18,7 +18,7 @@ protected:
     uint8_t ask(uint16_t code, const std::vector<uint8_t>& payload = {}, int length = -1) {
         command_frame request;
         frame_prepare(request, code, uint8_t(length < 0 ? int(payload.size()) : length));
-        std::memcpy(frame_payload(request), payload.data(), payload.size());
+        if (!payload.empty()) std::memcpy(frame_payload(request), payload.data(), payload.size());
         fw.now_ms = now;
         EXPECT_TRUE(fw.handle(request, response));
         return response.bytes[FRAME_RESULT];
