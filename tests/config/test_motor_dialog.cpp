@@ -199,9 +199,13 @@ TEST_F(MotorDialogTest, AFreshInstrumentsRecordsCanBeEditedAndSaved) {
     EXPECT_EQ(text("max_pressure_edit"), "255");
     EXPECT_FALSE(w("max_pressure_edit")->isEnabled());
     EXPECT_FALSE(red("max_pressure_edit"));
+    // and it looks disabled: no palette of its own that would paint it like an enabled field
+    EXPECT_FALSE(w("max_pressure_edit")->testAttribute(Qt::WA_SetPalette));
     EXPECT_FALSE(button("save_button")->isEnabled());
     type("speed_edit", "50");
     EXPECT_FALSE(red("speed_edit"));
+    EXPECT_EQ(w<QLineEdit>("speed_edit")->palette().color(QPalette::Active, QPalette::Text),
+              QApplication::palette(w("speed_edit")).color(QPalette::Active, QPalette::Text));
     EXPECT_TRUE(button("save_button")->isEnabled());
     EXPECT_TRUE(button("test1_button")->isEnabled());
     EXPECT_TRUE(w("motor_combo")->isEnabled());
