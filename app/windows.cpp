@@ -1,9 +1,10 @@
 // The one place that knows every view and dialog of the program: it fills the window table.
 #include "app/main_window.h"
-#include "config/motor_dialog.h"
-#include "config/pressure_dialog.h"
 #include "maintenance/diagnostics_view.h"
 #include "maintenance/upgrade_dialog.h"
+// Motors and the pressure sensor.
+#include "config/motor_dialog.h"
+#include "config/pressure_dialog.h"
 #include "sampler/run_view.h"
 #include "ui/app_messages.h"
 #include "ui/window_table.h"
@@ -11,7 +12,8 @@
 void app_register_windows() {
     ui_register_view(VIEW_RUN, run_view_create);
     ui_register_view(VIEW_DIAGNOSTICS, diagnostics_view_create);
+    ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
+    // Motors and the pressure sensor.
     ui_register_dialog(DIALOG_MOTORS, motor_dialog_run);
     ui_register_dialog(DIALOG_PRESSURE, pressure_dialog_run);
-    ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
 }
