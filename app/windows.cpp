@@ -9,6 +9,8 @@
 #include "maintenance/upgrade_dialog.h"
 #include "sampler/cartridge_dialog.h"
 #include "sampler/clock_dialog.h"
+#include "config/motor_dialog.h"
+#include "config/pressure_dialog.h"
 #include "sampler/run_view.h"
 #include "sampler/schedule_dialog.h"
 #include "ui/app_messages.h"
@@ -28,4 +30,7 @@ void app_register_windows() {
     ui_register_dialog(DIALOG_IDENTIFICATION, [](QWidget* owner, uintptr_t) { return identification_dialog_run(owner); });
     ui_register_dialog(DIALOG_FACTORY, [](QWidget* owner, uintptr_t mode) { return factory_dialog_run(owner, uint32_t(mode)); });
     ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
+    // Motors and the pressure sensor.
+    ui_register_dialog(DIALOG_MOTORS, motor_dialog_run);
+    ui_register_dialog(DIALOG_PRESSURE, pressure_dialog_run);
 }

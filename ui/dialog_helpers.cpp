@@ -99,10 +99,17 @@ uint64_t ui_get_unsigned(const QLineEdit* edit) {
 
 void ui_set_invalid(QLineEdit* edit, bool invalid) {
     if (!edit) return;
+    const QColor red(255, 0, 0);
+    const bool red_now = edit->testAttribute(Qt::WA_SetPalette) && edit->palette().color(QPalette::Active, QPalette::Text) == red;
+    if (invalid == red_now) return;
+    if (!invalid) {
+        // Back to the inherited palette: a field that is disabled must look disabled again, which
+        // a palette of its own with the normal text colour in every group would prevent.
+        edit->setPalette(QPalette());
+        return;
+    }
     QPalette p = edit->palette();
-    const QColor want = invalid ? QColor(255, 0, 0) : QApplication::palette(edit).color(QPalette::Text);
-    if (p.color(QPalette::Text) == want) return;
-    p.setColor(QPalette::Text, want);
+    p.setColor(QPalette::Text, red);
     edit->setPalette(p);
 }
 

@@ -1,0 +1,197 @@
+#include "config/calibration_plot.h"
+
+#include "link/field_text.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor POINT_COLOUR(20, 60, 160);
+const QColor WORST_COLOUR(220, 0, 0);
+const QColor FIT_COLOUR(20, 60, 160);
+const QColor STORED_COLOUR(130, 130, 130);
+const QColor RESIDUAL_COLOUR(230, 140, 0);
+const QColor GRID_COLOUR(225, 225, 225);
+
+constexpr int LEFT = 44, RIGHT = 12, TOP = 26, BOTTOM = 46;
+
+// A tick step of 1, 2 or 5 times a power of ten giving about five intervals.
+double tick_step(double span) {
+    if (!(span > 0) || !std::isfinite(span)) return 1;
+    const double raw = span / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (raw <= m * power) return m * power;
+    return 10 * power;
+}
+
+QString number(double v) {
+    char buf[32];
+    text_format(buf, sizeof buf, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);
+    return QString::fromLatin1(buf);
+}
+
+}  // namespace
+
+calibration_plot::calibration_plot(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    set_data({});
+}
+
+void calibration_plot::set_data(const calibration_plot_data& data) {
+    data_ = data;
+    worst_ = -1;
+    worst_residual_ = 0;
+    char text[96];
+    if (data_.has_fit) {
+        worst_ = pressure_largest_residual(data_.points, data_.fit_gain, data_.fit_offset, &worst_residual_);
+        text_format(text, sizeof text, "Largest residual: point %d, %+.3f bar", worst_ + 1, worst_residual_);
+    } else {
+        text_format(text, sizeof text, "%s", "No fit: tick two points at different voltages");
+    }
+    residual_text_ = QString::fromLatin1(text);
+    update_ranges();
+    update();
+}
+
+bool calibration_plot::largest_residual_notable() const {
+    return worst_ >= 0 && std::fabs(worst_residual_) >= CALIBRATION_PLOT_NOTABLE_BAR;
+}
+
+void calibration_plot::update_ranges() {
+    // Voltage: the sensor's 0-5 V, widened to any point outside it. Pressure: the points and
+    // the fitted line over that span; the stored line alone only when there is nothing else,
+    // so a stored line far off does not squash the points into a corner (it is clipped).
+    double x0 = 0, x1 = 5;
+    double y0 = INFINITY, y1 = -INFINITY;
+    for (const pressure_point& p : data_.points) {
+        if (!p.used || !std::isfinite(p.volt) || !std::isfinite(p.bar)) continue;
+        x0 = std::min(x0, p.volt);
+        x1 = std::max(x1, p.volt);
+        y0 = std::min(y0, p.bar);
+        y1 = std::max(y1, p.bar);
+    }
+    auto take_line = [&](double gain, double offset) {
+        for (double x : {x0, x1}) {
+            const double y = pressure_bar(gain, offset, x);
+            if (!std::isfinite(y)) continue;
+            y0 = std::min(y0, y);
+            y1 = std::max(y1, y);
+        }
+    };
+    if (data_.has_fit) take_line(data_.fit_gain, data_.fit_offset);
+    if (!(y1 >= y0) && data_.has_stored) take_line(data_.stored_gain, data_.stored_offset);
+    if (!(y1 >= y0)) {
+        y0 = 0;
+        y1 = 10;
+    }
+    if (y1 - y0 < 1e-6) {
+        y0 -= 1;
+        y1 += 1;
+    }
+    const double margin = (y1 - y0) * 0.08;
+    r_ = {x0, x1, y0 - margin, y1 + margin};
+}
+
+QRectF calibration_plot::plot_area() const {
+    return QRectF(LEFT, TOP, std::max(10, width() - LEFT - RIGHT), std::max(10, height() - TOP - BOTTOM));
+}
+
+QPointF calibration_plot::to_pixels(double volt, double bar) const {
+    const QRectF a = plot_area();
+    const double x = a.left() + (volt - r_.x0) / (r_.x1 - r_.x0) * a.width();
+    const double y = a.bottom() - (bar - r_.y0) / (r_.y1 - r_.y0) * a.height();
+    return {x, y};
+}
+
+void calibration_plot::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Base));
+    const QRectF area = plot_area();
+    const QFontMetrics fm(font());
+
+    // Grid and tick labels.
+    p.setPen(QPen(GRID_COLOUR, 1));
+    const double xs = tick_step(r_.x1 - r_.x0), ys = tick_step(r_.y1 - r_.y0);
+    for (double x = std::ceil(r_.x0 / xs) * xs; x <= r_.x1 + 1e-9; x += xs) {
+        const double px = to_pixels(x, 0).x();
+        p.setPen(QPen(GRID_COLOUR, 1));
+        p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
+        p.setPen(palette().color(QPalette::Text));
+        const QString t = number(x);
+        p.drawText(QPointF(px - fm.horizontalAdvance(t) / 2.0, area.bottom() + fm.ascent() + 3), t);
+    }
+    for (double y = std::ceil(r_.y0 / ys) * ys; y <= r_.y1 + 1e-9; y += ys) {
+        const double py = to_pixels(0, y).y();
+        p.setPen(QPen(GRID_COLOUR, 1));
+        p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
+        p.setPen(palette().color(QPalette::Text));
+        const QString t = number(y);
+        p.drawText(QPointF(area.left() - fm.horizontalAdvance(t) - 4, py + fm.ascent() / 2.0 - 1), t);
+    }
+    p.setPen(palette().color(QPalette::Text));
+    p.drawRect(area);
+    p.drawText(QPointF(area.right() - fm.horizontalAdvance(QStringLiteral("volt")), area.bottom() + 2 * fm.height() + 1),
+               QStringLiteral("volt"));
+    p.drawText(QPointF(4, area.top() - 6), QStringLiteral("bar"));
+
+    // Legend, above the plot.
+    double lx = area.left() + 30;
+    const double ly = area.top() - 9;
+    auto legend = [&](const QPen& pen, const QString& text, bool dot) {
+        p.setPen(pen);
+        if (dot) {
+            p.setBrush(pen.color());
+            p.drawEllipse(QPointF(lx + 9, ly), 3.5, 3.5);
+            p.setBrush(Qt::NoBrush);
+        } else {
+            p.drawLine(QPointF(lx, ly), QPointF(lx + 18, ly));
+        }
+        p.setPen(palette().color(QPalette::Text));
+        p.drawText(QPointF(lx + 22, ly + fm.ascent() / 2.0 - 1), text);
+        lx += 22 + fm.horizontalAdvance(text) + 14;
+    };
+    legend(QPen(POINT_COLOUR, 1), QStringLiteral("points"), true);
+    legend(QPen(FIT_COLOUR, 2), QStringLiteral("fit"), false);
+    legend(QPen(STORED_COLOUR, 1.5, Qt::DashLine), QStringLiteral("stored"), false);
+
+    p.save();
+    p.setClipRect(area);
+    p.setRenderHint(QPainter::Antialiasing);
+    auto draw_line = [&](double gain, double offset, const QPen& pen) {
+        const QPointF a = to_pixels(r_.x0, pressure_bar(gain, offset, r_.x0));
+        const QPointF b = to_pixels(r_.x1, pressure_bar(gain, offset, r_.x1));
+        if (!std::isfinite(a.y()) || !std::isfinite(b.y())) return;
+        p.setPen(pen);
+        p.drawLine(a, b);
+    };
+    if (data_.has_stored) draw_line(data_.stored_gain, data_.stored_offset, QPen(STORED_COLOUR, 1.5, Qt::DashLine));
+    if (data_.has_fit) draw_line(data_.fit_gain, data_.fit_offset, QPen(FIT_COLOUR, 2));
+
+    for (int i = 0; i < PRESSURE_POINTS; ++i) {
+        const pressure_point& pt = data_.points[i];
+        if (!pt.used || !std::isfinite(pt.volt) || !std::isfinite(pt.bar)) continue;
+        const QPointF at = to_pixels(pt.volt, pt.bar);
+        const bool worst = i == worst_ && largest_residual_notable();
+        if (data_.has_fit) {
+            p.setPen(QPen(worst ? WORST_COLOUR : RESIDUAL_COLOUR, worst ? 2 : 1));
+            p.drawLine(at, to_pixels(pt.volt, pressure_bar(data_.fit_gain, data_.fit_offset, pt.volt)));
+        }
+        const QColor c = worst ? WORST_COLOUR : POINT_COLOUR;
+        p.setPen(QPen(c, 1));
+        p.setBrush(c);
+        p.drawEllipse(at, worst ? 5.0 : 4.0, worst ? 5.0 : 4.0);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(c);
+        p.drawText(at + QPointF(7, -5), number(i + 1));
+    }
+    p.restore();
+
+    p.setPen(largest_residual_notable() ? WORST_COLOUR : palette().color(QPalette::Text));
+    p.drawText(QRectF(0, height() - fm.height() - 3, width(), fm.height()), Qt::AlignCenter, residual_text_);
+}

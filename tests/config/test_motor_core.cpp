@@ -1,0 +1,94 @@
+// The motor fields' range rules, the state of every control, and the remembered motor. (The
+// commands and records are tested through the dialog, on the virtual instrument.)
+#include "config/motor.h"
+#include "link/field_text.h"
+#include "platform/registry.h"
+#include "sampler/run_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+// Where the dialog tests do not go: the limits of the pressure fields, and which fields count.
+TEST(MotorFields, PressureLimitsCountOnlyOnAPumpWithThePressureAutostop) {
+    motor_field_values v;
+    v.max_pressure = 10;
+    v.overpressure_timeout = 3600;
+    EXPECT_FALSE(motor_check_fields(4, AUTOSTOP_PRESSURE, v).any());
+    v.max_pressure = 11;
+    EXPECT_TRUE(motor_check_fields(4, AUTOSTOP_PRESSURE, v).max_pressure);
+    v.max_pressure = 10;
+    v.overpressure_timeout = 3601;
+    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, v).overpressure_timeout);
+    v.max_pressure = field_unsigned("4294967306");  // wraps to 10 in 32 bits
+    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, v).max_pressure);
+    EXPECT_FALSE(motor_check_fields(5, AUTOSTOP_NONE, v).any());
+    EXPECT_FALSE(motor_check_fields(3, AUTOSTOP_PRESSURE, v).any());
+}
+
+TEST(MotorControls, FollowTheMotorKindTheAutostopsAndTheState) {
+    motor_controls c = motor_control_rules(2, AUTOSTOP_HALL2, AUTOSTOP_NONE, false, false);
+    EXPECT_TRUE(c.motor_combo && c.save && c.slider && c.left_autostop && c.hall_fields && c.test1 && c.test2);
+    EXPECT_FALSE(c.right_autostop || c.pressure_fields || c.flow_volume || c.flow_timeout);
+    EXPECT_STREQ(c.direction_label, "Engaging Motor Direction");
+    EXPECT_STREQ(c.test1_text, "Engage");
+    EXPECT_STREQ(c.test2_text, "Disengage");
+    EXPECT_STREQ(c.forwards_text, "Forwards");
+
+    c = motor_control_rules(4, AUTOSTOP_FLOW, AUTOSTOP_PRESSURE, false, false);
+    EXPECT_TRUE(c.right_autostop && c.pressure_fields && c.flow_volume && c.flow_timeout && c.test1);
+    EXPECT_FALSE(c.hall_fields || c.test2);
+    EXPECT_STREQ(c.direction_label, "Pumping Motor Direction");
+    EXPECT_STREQ(c.test1_text, "Pump");
+    // The volume only for the sample pump stopping on flow; pressure fields only with Pressure.
+    EXPECT_FALSE(motor_control_rules(5, AUTOSTOP_FLOW, AUTOSTOP_PRESSURE, false, false).flow_volume);
+    EXPECT_FALSE(motor_control_rules(4, AUTOSTOP_NONE, AUTOSTOP_PRESSURE, false, false).flow_volume);
+    EXPECT_FALSE(motor_control_rules(4, AUTOSTOP_FLOW, AUTOSTOP_NONE, false, false).pressure_fields);
+
+    // Moving: every button reads Stop, the selection locks, Save stays.
+    c = motor_control_rules(4, AUTOSTOP_FLOW, AUTOSTOP_PRESSURE, true, false);
+    for (const char* t : {c.forwards_text, c.reverse_text, c.test1_text, c.test2_text}) EXPECT_STREQ(t, "Stop");
+    EXPECT_FALSE(c.motor_combo || c.slider || c.left_autostop || c.right_autostop || c.pressure_fields);
+    EXPECT_TRUE(c.save && c.test1 && c.flow_timeout);
+
+    // A field out of range: no saving, no switching motor, no tests.
+    c = motor_control_rules(1, AUTOSTOP_HALL1, AUTOSTOP_NONE, false, true);
+    EXPECT_FALSE(c.motor_combo || c.save || c.test1 || c.test2);
+    EXPECT_TRUE(c.slider && c.hall_fields);
+}
+
+class MotorIdStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/veltranic-motor-XXXXXX";
+        dir = mkdtemp(tmpl);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        const std::string cmd = "rm -rf '" + dir + "'";
+        (void)std::system(cmd.c_str());
+    }
+    std::string dir;
+};
+
+TEST_F(MotorIdStore, AMissingOrOutOfRangeMotorOpensTheFirst) {
+    EXPECT_EQ(motor_id_load(), 1);
+    char key[80];
+    settings_key_path(key);
+    for (uint32_t stored : {0u, 6u, 0xFFFFFFFFu}) {
+        ASSERT_EQ(registry_set_dword(key, "motor_id", stored), 0);
+        EXPECT_EQ(motor_id_load(), 1) << stored;
+    }
+    motor_id_save(4);
+    uint32_t v = 0;
+    ASSERT_EQ(registry_get_dword(key, "motor_id", &v), 0);
+    EXPECT_EQ(v, 4u);
+    EXPECT_EQ(motor_id_load(), 4);
+}
+
+}  // namespace
