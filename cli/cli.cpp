@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/cli_instruments.h"
+#include "cli/cli_sampler.h"
 #include "link/bytes.h"
 #include "link/command_frame.h"
 #include "link/device_time.h"
@@ -45,23 +46,11 @@ struct options {
     bool json = false;
     std::string output;  // sample-log -o
     std::string image;   // upgrade FILE
+    std::string schedule_file;  // schedule set FILE
+    cli_clock_options clock;
     bool bootloader = false;
     bool yes = false;
 };
-
-// One line on err that names what failed, and the exit code for it.
-int failed(cli_io& io, const char* what, int code) {
-    if (code == ERR_LINK_FAILED) {
-        io.err << "veltranic-cli: " << what << ": no answer from the instrument (link failure: was it unplugged?)\n";
-        return CLI_LINK_FAILED;
-    }
-    if (code == ERR_SHORT_RESPONSE) {
-        io.err << "veltranic-cli: " << what << ": the instrument's answer was too short\n";
-        return CLI_REFUSED;
-    }
-    io.err << "veltranic-cli: " << what << ": the instrument refused (result code " << code << ")\n";
-    return CLI_REFUSED;
-}
 
 // Writes text to the file named by -o (whole or not at all), or to out.
 int deliver(cli_io& io, const options& o, const std::string& text) {
@@ -108,8 +97,8 @@ int run_list(cli_io& io, const options& o) {
 int run_info(cli_io& io, const options& o, const std::string& path) {
     cli_instrument one;
     one.path = path;
-    if (const int r = identity_get_device_info(one.info); r != 0) return failed(io, "info", r);
-    if (const int r = identity_get_firmware_info(one.fw); r != 0) return failed(io, "info", r);
+    if (const int r = identity_get_device_info(one.info); r != 0) return cli_failed(io, "info", r);
+    if (const int r = identity_get_firmware_info(one.fw); r != 0) return cli_failed(io, "info", r);
     one.identified = true;
     char version[26];
     const bool has_version = identity_get_version_text(version) == 0;
@@ -133,7 +122,7 @@ int run_info(cli_io& io, const options& o, const std::string& path) {
 
 int run_status(cli_io& io, const options& o) {
     status_record s;
-    if (const int r = status_read(s); r != 0) return failed(io, "status", r);
+    if (const int r = status_read(s); r != 0) return cli_failed(io, "status", r);
     const run_status_texts t = run_status_format(s);
     if (o.json) {
         json j;
@@ -173,7 +162,7 @@ int run_sample_log(cli_io& io, const options& o) {
         sample_log_record record;
         const int r = sample_log_read(index, record);
         if (r == RESULT_UNSUPPORTED) break;  // no such record: the end of the log
-        if (r != 0) return failed(io, "sample-log", r);
+        if (r != 0) return cli_failed(io, "sample-log", r);
         records.push_back(record);
         if (index == UINT16_MAX) break;
     }
@@ -235,7 +224,7 @@ private:
 
 int run_upgrade(cli_io& io, const options& o, const std::string& path) {
     firmware_info fw{};
-    if (const int r = identity_get_firmware_info(fw); r != 0) return failed(io, "upgrade", r);
+    if (const int r = identity_get_firmware_info(fw); r != 0) return cli_failed(io, "upgrade", r);
     const uint8_t mode = firmware_info_mode(fw);
     if (o.bootloader && mode != FIRMWARE_MODE_BOOTLOADER_UPGRADE) {
         io.err << "veltranic-cli: upgrade: the instrument at " << path << " does not allow a bootloader upgrade\n";
@@ -302,7 +291,7 @@ const char* unknown_command(const CLI::App& app, int argc, const char* const* ar
                 if (arg == option) ++i;  // its value follows
             continue;
         }
-        for (const CLI::App* sub : app.get_subcommands({}))
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
             if (sub->get_name() == arg) return nullptr;
         return argv[i];
     }
@@ -334,7 +323,7 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
     app.add_option("--timeout", o.timeout_ms, "how long to wait for each answer, in milliseconds (default 3000)")
         ->type_name("MS")
         ->check(CLI::Range(1u, 600000u));
-    app.add_flag("--json", o.json, "machine-readable output (list, info, status, sample-log)");
+    app.add_flag("--json", o.json, "machine-readable output (list, info, status, sample-log, clock get, schedule get)");
     app.footer("With exactly one instrument attached, no choice is needed.\n"
                "Exit codes: 0 success, 1 the instrument refused or answered an error, 2 usage,\n"
                "3 no such or no reachable instrument, 4 link failure.");
@@ -344,6 +333,17 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
     CLI::App* status = app.add_subcommand("status", "the sampler's live state, in the run view's words");
     CLI::App* sample_log = app.add_subcommand("sample-log", "the sample log, as File > Save Log... writes it");
     sample_log->add_option("-o,--output", o.output, "write to FILE instead of standard output")->type_name("FILE");
+    CLI::App* clock = app.add_subcommand("clock", "the instrument's clock");
+    clock->require_subcommand(1, 1);
+    CLI::App* clock_get = clock->add_subcommand("get", "the clock as the instrument reads it");
+    CLI::App* clock_set = clock->add_subcommand("set", "set the clock to the PC's local time or to a moment");
+    clock_set->add_flag("--pc", o.clock.pc, "the PC's local time, now");
+    clock_set->add_option("TIME", o.clock.when, "the moment, as \"YYYY-MM-DD HH:MM:SS\"");
+    CLI::App* schedule = app.add_subcommand("schedule", "the sampling schedule stored on the instrument");
+    schedule->require_subcommand(1, 1);
+    CLI::App* schedule_get = schedule->add_subcommand("get", "the schedule, as the Sampling Schedule dialog shows it");
+    CLI::App* schedule_set = schedule->add_subcommand("set", "store a schedule given as JSON (the form `schedule get --json` writes)");
+    schedule_set->add_option("FILE", o.schedule_file, "the schedule as JSON")->required()->check(CLI::ExistingFile);
     CLI::App* upgrade = app.add_subcommand("upgrade", "write a firmware (or bootloader) image into the instrument");
     upgrade->add_option("FILE", o.image, "the image")->required()->check(CLI::ExistingFile);
     upgrade->add_flag("--bootloader", o.bootloader, "a bootloader image (only for an instrument that allows it)");
@@ -374,6 +374,10 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
             else if (status->parsed()) rc = run_status(io, o);
             else if (sample_log->parsed()) rc = run_sample_log(io, o);
             else if (upgrade->parsed()) rc = run_upgrade(io, o, path);
+            else if (clock_get->parsed()) rc = cli_clock_get(io, o.json);
+            else if (clock_set->parsed()) rc = cli_clock_set(io, o.clock);
+            else if (schedule_get->parsed()) rc = cli_schedule_get(io, o.json);
+            else if (schedule_set->parsed()) rc = cli_schedule_set(io, o.schedule_file);
         }
     }
     link_close();

@@ -4,11 +4,15 @@
 #include "link/bytes.h"
 #include "link/commands.h"
 #include "link/link.h"
+#include "platform/pc_clock.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -289,6 +293,146 @@ TEST_F(CliTest, TheBootloaderIsUpgradedOnlyWhereTheInstrumentAllowsIt) {
     ASSERT_EQ(r.rc, CLI_OK) << r.err;
     allows->with_firmware([&](sim_firmware& fw) { EXPECT_EQ(fw.installed_bootloader, content); });
     for (const auto& b : sent(allows, CMD_WRITE_IMAGE_BLOCK)) EXPECT_EQ(get_u32le(frame_payload(b) + 73), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, ClockGetAndSetWithTheDialogsFields) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    dev->use_stepped_clock(true);
+    cli_result r = run({"clock", "get"});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "07/12/2026 09:05:00\n");
+    r = run({"clock", "get", "--json"});
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["time"], "2026-12-07 09:05:00");
+    EXPECT_EQ(j["device_time"], 1796634300u);
+
+    dev->clear_requests();
+    r = run({"clock", "set", "2028-02-29 23:59:58"});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    auto sets = sent(dev, CMD_SET_CLOCK);
+    ASSERT_EQ(sets.size(), 1u);
+    const uint8_t expected[8] = {0, 0xEC, 0x07, 2, 29, 23, 59, 58};  // 2028 = 0x07EC
+    EXPECT_EQ(sets[0].bytes[FRAME_LENGTH], 8);
+    EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 8), 0);
+    EXPECT_EQ(run({"clock", "get"}).out, "29/02/2028 23:59:58\n");
+
+    // Moments the clock cannot hold, and a set without a moment, send nothing.
+    dev->clear_requests();
+    for (const char* bad : {"2027-02-29 10:00:00", "2038-01-19 03:14:08", "2026-13-01 00:00:00", "yesterday",
+                            "2026-12-08 10:00:00 extra"})
+        EXPECT_EQ(run({"clock", "set", bad}).rc, CLI_USAGE) << bad;
+    EXPECT_EQ(run({"clock", "set"}).rc, CLI_USAGE);
+    EXPECT_EQ(run({"clock", "set", "--pc", "2026-12-08 10:00:00"}).rc, CLI_USAGE);
+    EXPECT_TRUE(sent(dev, CMD_SET_CLOCK).empty());
+}
+
+#ifndef _WIN32  // time zones through TZ, as on every POSIX system
+TEST_F(CliTest, ClockSetPcSendsThePcsWallClockTime) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    const char* tz = std::getenv("TZ");
+    const std::string saved = tz ? tz : "";
+    setenv("TZ", "EET-2", 1);  // two hours east of UTC, all year
+    tzset();
+    pc_clock_pin(1796634300);  // 2026-12-07 09:05:00 UTC
+    const cli_result r = run({"clock", "set", "--pc"});
+    pc_clock_pin(0);
+    if (tz) setenv("TZ", saved.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "Clock set to 07/12/2026 11:05:00\n");
+}
+#endif
+
+TEST_F(CliTest, ScheduleRoundTripsThroughJsonTheDialogsWay) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    const std::string file = dir + "/schedule.json";
+    std::ofstream(file) << R"({
+      "autostart": true,
+      "start": {"option": "at_or_after", "time": "2026-12-24 06:00:00"},
+      "waypoints": [
+        {"row": 3, "offset_minutes": 120, "samples": 2, "volume_litre": 2.5, "timeout_minutes": 10},
+        {"row": 7, "offset_minutes": 30, "samples": 1, "volume_litre": "1.5", "timeout_minutes": 5, "clean": true},
+        {"row": 9, "used": false, "offset_minutes": 5}
+      ]
+    })";
+    dev->clear_requests();
+    cli_result r = run({"schedule", "set", file});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    auto sets = sent(dev, CMD_SET_SCHEDULE);
+    ASSERT_EQ(sets.size(), 1u);
+    uint8_t expected[98] = {0, 1, 0, 0};
+    put_u32le(expected + 4, 1798092000);  // 2026-12-24 06:00:00
+    const uint8_t first[6] = {3, 1, 15, 5, 30, 0};   // row 7: in use and clean, offset 30
+    const uint8_t second[6] = {1, 2, 25, 10, 120, 0};  // row 3, offset 120
+    std::memcpy(expected + 8, first, 6);
+    std::memcpy(expected + 14, second, 6);
+    EXPECT_EQ(sets[0].bytes[FRAME_LENGTH], 98);
+    EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 98), 0);
+
+    r = run({"schedule", "get", "--json"});
+    ASSERT_EQ(r.rc, CLI_OK);
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["autostart"], true);
+    EXPECT_EQ(j["start"]["time"], "2026-12-24 06:00:00");
+    ASSERT_EQ(j["waypoints"].size(), 15u);
+    EXPECT_EQ(j["waypoints"][0]["offset_minutes"], 30);
+    EXPECT_EQ(j["waypoints"][0]["volume_litre"], 1.5);
+    EXPECT_EQ(j["waypoints"][0]["clean"], true);
+    EXPECT_EQ(j["waypoints"][1]["offset_minutes"], 120);
+    EXPECT_EQ(j["waypoints"][2]["used"], false);
+
+    // What `schedule get --json` writes, `schedule set` takes back unchanged.
+    std::ofstream(file) << r.out;
+    dev->clear_requests();
+    ASSERT_EQ(run({"schedule", "set", file}).rc, CLI_OK);
+    sets = sent(dev, CMD_SET_SCHEDULE);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 98), 0);
+    EXPECT_EQ(run({"schedule", "get"}).out,
+              "Autostart: yes\n"
+              "Start: At or after 2026-12-24 06:00:00\n"
+              "W/P  Offset (mins)  Number of Samples  Sample Volume (litre)  Sample Timeout (mins)  clean\n"
+              "1    30             1                  1.5                    5                      yes\n"
+              "2    120            2                  2.5                    10                     no\n");
+}
+
+TEST_F(CliTest, ScheduleSetRefusesWhatTheInstrumentCannotHoldAndSendsNothing) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    const std::string file = dir + "/schedule.json";
+    auto refused = [&](const std::string& text) {
+        std::ofstream(file) << text;
+        dev->clear_requests();
+        const cli_result r = run({"schedule", "set", file});
+        EXPECT_TRUE(sent(dev, CMD_SET_SCHEDULE).empty()) << text;
+        return r.rc;
+    };
+    EXPECT_EQ(refused(R"({"waypoints": [{"offset_minutes": 70000}]})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"waypoints": [{"samples": 256}]})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"waypoints": [{"volume_litre": "nan"}]})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"waypoints": [{"volume_litre": 26}]})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"waypoints": [{"row": 16}]})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"start": {"option": "at_or_after", "time": "2038-01-19 03:14:08"}})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"start": {"option": "at_or_after", "time": "1970-01-01 00:00:00"}})"), CLI_USAGE);
+    EXPECT_EQ(refused(R"({"start": {"option": "sometime"}})"), CLI_USAGE);
+    EXPECT_EQ(refused("not json"), CLI_USAGE);
+
+    // A start the file leaves out is written back exactly as the instrument holds it, even one
+    // that no calendar shows.
+    dev->with_firmware([](sim_firmware& fw) {
+        fw.schedule.record.fill(0);
+        put_u32le(fw.schedule.record.data() + 4, 0x80000000u);
+    });
+    std::ofstream(file) << R"({"waypoints": [{"offset_minutes": 10, "samples": 1}]})";
+    dev->clear_requests();
+    ASSERT_EQ(run({"schedule", "set", file}).rc, CLI_OK);
+    const auto sets = sent(dev, CMD_SET_SCHEDULE);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 4), 0x80000000u);
 }
 
 }  // namespace

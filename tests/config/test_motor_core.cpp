@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -62,16 +65,21 @@ TEST(MotorControls, FollowTheMotorKindTheAutostopsAndTheState) {
     EXPECT_TRUE(c.slider && c.hall_fields);
 }
 
+// The settings store of the test's own: a folder on Linux (on Windows every test program already
+// runs on a scratch registry key).
 class MotorIdStore : public ::testing::Test {
 protected:
     void SetUp() override {
+#ifndef _WIN32
         char tmpl[] = "/tmp/veltranic-motor-XXXXXX";
         dir = mkdtemp(tmpl);
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+#endif
     }
     void TearDown() override {
-        const std::string cmd = "rm -rf '" + dir + "'";
-        (void)std::system(cmd.c_str());
+        if (dir.empty()) return;
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     std::string dir;
 };

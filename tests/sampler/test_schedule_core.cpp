@@ -136,7 +136,8 @@ protected:
     void SetUp() override {
         sim_bus_install();
         sim_bus_reset();
-        dev = sim_bus_add();
+        const sim_device_config config;
+        dev = sim_bus_add(config);
         dev->use_stepped_clock(true);
         ASSERT_EQ(link_open(dev->path().c_str(), 3000), 0);
     }
