@@ -91,6 +91,7 @@ public:
         const QBrush brush{QColor(rgb.red, rgb.green, rgb.blue)};
         for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) item->setForeground(c, brush);
         list->scrollToItem(item);
+        if (n < 3) ui_list_fit_columns(list);  // the first rows show what widths the texts take
     }
 
     Ui::diagnostics_view_form ui;
