@@ -108,13 +108,6 @@ TEST_F(DiagDialogSafetyTest, UnplugWhileAFailedClearIsReported) {
     EXPECT_EQ(shown, (std::vector<std::string>{QUESTION, "Unable to clear log", "Sensor Disconnected"}));
 }
 
-TEST_F(DiagDialogSafetyTest, UnplugWhileTheSaveFileChooserIsOpen) {
-    watch([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; });
-    QPointer<QPushButton> save = push("save_button");
-    act_and_wait([save] { save->click(); });
-    EXPECT_EQ(shown, (std::vector<std::string>{"file chooser: Diagnostics Log File", "Sensor Disconnected"}));
-}
-
 TEST_F(DiagDialogSafetyTest, UnplugWhileTheTasksDialogIsOpen) {
     watch([](QWidget* w) { return w->objectName() == QStringLiteral("tasks_dialog"); });
     QPointer<QPushButton> tasks = push("tasks_button");
