@@ -6,6 +6,7 @@
 #include "config/identification_dialog.h"
 #include "config/rs232_dialog.h"
 #include "maintenance/diagnostics_view.h"
+#include "maintenance/tasks_dialog.h"
 #include "maintenance/upgrade_dialog.h"
 #include "sampler/cartridge_dialog.h"
 #include "sampler/clock_dialog.h"
@@ -29,6 +30,8 @@ void app_register_windows() {
     ui_register_dialog(DIALOG_RS232, [](QWidget* owner, uintptr_t) { return rs232_dialog_run(owner); });
     ui_register_dialog(DIALOG_IDENTIFICATION, [](QWidget* owner, uintptr_t) { return identification_dialog_run(owner); });
     ui_register_dialog(DIALOG_FACTORY, [](QWidget* owner, uintptr_t mode) { return factory_dialog_run(owner, uint32_t(mode)); });
+    // Maintenance.
+    ui_register_dialog(DIALOG_TASKS, tasks_dialog_run);
     ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
     // Motors and the pressure sensor.
     ui_register_dialog(DIALOG_MOTORS, motor_dialog_run);

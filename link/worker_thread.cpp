@@ -7,6 +7,10 @@
 #include <system_error>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 struct worker_thread {
     // The wake semaphore (count 0 or 1), kept as a flag under the lock so that a second
     // release is harmless.
@@ -38,6 +42,11 @@ void release(worker_thread* w) {
 }
 
 void run(worker_thread* w) {
+#ifdef __linux__
+    // Routines pause 2 ms between the entries of a list; the kernel's default 50 us timer slack
+    // on each such wake-up stretches a drain of a thousand entries by a tenth.
+    prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0);
+#endif
     w->routine(w);
     {
         std::lock_guard l(w->m);

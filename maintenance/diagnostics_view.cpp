@@ -1,20 +1,190 @@
 #include "maintenance/diagnostics_view.h"
 
+#include "link/worker_thread.h"
+#include "maintenance/diagnostics.h"
+#include "maintenance/tasks_dialog.h"
 #include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
+#include "ui/poller.h"
 #include "ui_diagnostics_view.h"
+
+#include <QFile>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <vector>
 
 namespace {
 
+using steady = std::chrono::steady_clock;
+constexpr auto READINGS_PERIOD = std::chrono::milliseconds(500);
+
+QString g_save_path;  // the last chosen file, offered again for the rest of the program run
+// "Pause Display" as the poller sees it: kept by the GUI thread, never read from the widget.
+std::atomic<bool> g_pause_display{false};
+
+int diag_poller(worker_thread* self);
+
 class diagnostics_view : public app_view {
 public:
-    explicit diagnostics_view(QWidget* parent) : app_view(parent, VIEW_DIAGNOSTICS) {
+    diagnostics_view(QWidget* parent, uintptr_t param) : app_view(parent, VIEW_DIAGNOSTICS), creation_param(param) {
         ui.setupUi(this);
         init_layout(ui.panel_label, ui.log_list);
-        post_menu_state(0);
+        // No running flag yet: the main window keeps the configuration items grey until this
+        // view's first status read says whether the instrument runs.
+        ui_add_tooltip(ui.voltage_edit, "Supply voltage (V)");
+        ui_add_tooltip(ui.temp_edit, "System board temperature (C)");
+        ui_add_tooltip(ui.rh_edit, "System board humidity");
+        ui_add_tooltip(ui.state_edit, "Firmware run state");
+        ui_list_columns(ui.log_list, DIAG_LOG_COLUMNS, DIAG_LOG_COLUMN_COUNT);
+        std::memset(cache.bytes, 0, sizeof cache.bytes);
+        ui_set_text_fmt(ui.rh_edit, "%s", "unavailable");
+        g_pause_display.store(false);
+        connect(ui.pause_check, &QCheckBox::toggled, this, [this](bool on) {
+            g_pause_display.store(on);
+            if (!on) poller.wake();  // deliver what waited meanwhile now, not at the next cycle
+        });
+        connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
+        connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear(); });
+        connect(ui.tasks_button, &QPushButton::clicked, this, [this] { tasks_dialog_run(this, creation_param); });
+        connect(ui.led_button, &QPushButton::clicked, this, [] { diag_toggle_led(); });
+        poller.start(this, diag_poller);
     }
+
+    void shutdown() override {
+        alive = false;
+        poller.stop();
+    }
+
+    // A status record read by the poller. While the display is paused the fields stay as they
+    // are, but the running flag still reaches the menus: a run that starts meanwhile must grey
+    // the configuration items all the same.
+    void show_status(const diag_status_cache& fresh) {
+        if (!ui.pause_check->isChecked()) {
+            const diag_readings_update u = diag_readings_compare(cache, fresh);
+            if (u.state) ui_set_text_fmt(ui.state_edit, "%s", u.state_text.c_str());
+            if (u.voltage) ui_set_text_fmt(ui.voltage_edit, "%s", u.voltage_text.c_str());
+            if (u.temperature) ui_set_text_fmt(ui.temp_edit, "%s", u.temperature_text.c_str());
+            if (u.humidity) ui_set_text_fmt(ui.rh_edit, "%s", u.humidity_text.c_str());
+            cache = fresh;
+        }
+        post_menu_state(diag_running_flag(fresh));
+    }
+
+    // A log record read by the poller: appended as the newest row. A record that is not newer
+    // than the last one shown was shown already (a poller started after a failed Clear reads
+    // the log from its oldest record again) and is skipped, so no record is shown twice and
+    // the rows stay in order.
+    void show_row(const diag_row& row) {
+        if (shown_any && row.counter <= last_counter) return;
+        shown_any = true;
+        last_counter = row.counter;
+        QTreeWidget* list = ui.log_list;
+        while (list->topLevelItemCount() >= DIAG_LOG_MAX_ROWS) delete list->takeTopLevelItem(0);
+        const int n = list->topLevelItemCount();
+        if (ui_list_cell_fmt(list, n, 0, row.colour, "%s", row.cells[0].c_str()) != n) return;
+        for (int c = 1; c < DIAG_LOG_COLUMN_COUNT; ++c) ui_list_cell_fmt(list, n, c, 0, "%s", row.cells[c].c_str());
+        QTreeWidgetItem* item = list->topLevelItem(n);
+        const diag_rgb rgb = diag_colour_rgb(row.colour);
+        const QBrush brush{QColor(rgb.red, rgb.green, rgb.blue)};
+        for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) item->setForeground(c, brush);
+        list->scrollToItem(item);
+        if (n < 3) ui_list_fit_columns(list);  // the first rows show what widths the texts take
+    }
+
     Ui::diagnostics_view_form ui;
+
+private:
+    void on_clear() {
+        if (ui_message_fmt(this, "Clear", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
+                           "This will permanently wipe the diagnostic log on the sensor. Are you sure you want to do this?") !=
+            UI_IDYES)
+            return;
+        poller.stop();  // no record is read between here and the clear; what it posted is dropped
+        const int result = diag_clear_log();
+        if (result == 0) {
+            ui.log_list->clear();
+            shown_any = false;  // the instrument may number its records afresh
+        }
+        if (alive) poller.start(this, diag_poller);
+        if (result != 0) ui_message_fmt(this, "Clear", UI_MB_OK, "%s", "Unable to clear log");
+    }
+
+    void on_save() {
+        ui_file_request request;
+        request.save = true;
+        request.title = QStringLiteral("Diagnostics Log File");
+        request.filter = QStringLiteral("LOG Files (*.log);;All Files (*.*)");
+        request.default_suffix = QStringLiteral("log");
+        request.start_path = g_save_path;
+        const QString path = ui_file_dialog(this, request);
+        if (path.isEmpty()) return;
+        g_save_path = path;
+        // The rows exactly as shown.
+        std::vector<diag_row> rows;
+        const QTreeWidget* list = ui.log_list;
+        for (int r = 0; r < list->topLevelItemCount(); ++r) {
+            diag_row row;
+            for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) row.cells[c] = list->topLevelItem(r)->text(c).toStdString();
+            rows.push_back(std::move(row));
+        }
+        const QByteArray name = path.toUtf8();
+        // Success only once the whole file is on disk under its name.
+        if (diag_log_save(QFile::encodeName(path).constData(), rows) != 0) {
+            ui_message_fmt(this, "Save Diagnostics", UI_MB_OK, "Unable to open %s for write", name.constData());
+            return;
+        }
+        if (rows.empty()) return;
+        ui_message_fmt(this, "Save Diagnostics", UI_MB_OK, "Diagnostics saved to %s", name.constData());
+    }
+
+    uintptr_t creation_param;
+    diag_status_cache cache;
+    bool shown_any = false;
+    int32_t last_counter = 0;
+    bool alive = true;
+    ui_poller poller;
 };
+
+// One status read, handed to the view: 0, or 1 when the read failed (then nothing changes).
+int diag_refresh_readings(worker_thread* self) {
+    diag_status_cache status;
+    if (diag_get_status(status) != 0) return 1;
+    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
+    ui_poll_post(self, [view, status] { view->show_status(status); });
+    return 0;
+}
+
+// Every cycle: the readings, then (once the instrument has agreed to hand out its log) every
+// record it has waiting, 2 ms apart, then a 500 ms wait. A drain can last as long as the
+// instrument writes faster than the link reads, so the readings are refreshed within it too.
+int diag_poller(worker_thread* self) {
+    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
+    bool started = false;
+    for (;;) {
+        if (!started) started = diag_log_read_start() == 0;
+        diag_refresh_readings(self);
+        steady::time_point refreshed = steady::now();
+        while (started) {
+            if (worker_thread_pause(self)) return 0;
+            if (g_pause_display.load()) break;
+            if (steady::now() - refreshed >= READINGS_PERIOD) {
+                diag_refresh_readings(self);
+                refreshed = steady::now();
+            }
+            log_record record;
+            if (diag_log_read(record) != 0) break;
+            diag_row row = diag_row_from_record(record);
+            ui_poll_post(self, [view, row = std::move(row)] { view->show_row(row); });
+        }
+        if (worker_thread_stopping(self)) return 0;
+        worker_thread_wait(self, 500);
+        if (worker_thread_stopping(self)) return 0;
+    }
+}
 
 }  // namespace
 
-app_view* diagnostics_view_create(QWidget* parent) { return new diagnostics_view(parent); }
+app_view* diagnostics_view_create(QWidget* parent) { return new diagnostics_view(parent, 0); }

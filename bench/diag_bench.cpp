@@ -1,0 +1,184 @@
+// The diagnostics view's drain of 1000 waiting log records, from the view's creation until the
+// last record is on screen, against its floor of 1000 x (the 2 ms pause + one exchange), with no
+// latency and under the USB full-speed model; and the Tasks dialog filling its 16 rows under the
+// USB model, alone and while the view drains a flood.
+#include "app/main_window.h"
+#include "instrument/sim_bus.h"
+#include "link/link.h"
+#include "maintenance/diagnostics.h"
+#include "maintenance/tasks.h"
+#include "maintenance/tasks_dialog.h"
+#include "ui/view.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+constexpr int RECORDS = 1000;
+
+double ms_since(steady::time_point t0) { return std::chrono::duration<double, std::milli>(steady::now() - t0).count(); }
+
+// The instrument's log: exactly `n` records waiting, numbered from 2, nothing being read.
+void waiting_records(sim_device& dev, int n) {
+    dev.with_firmware([n](sim_firmware& fw) {
+        fw.diag.ring.clear();
+        fw.diag.next_counter = 2;
+        fw.diag.reading = false;
+        sim_diag_fill(fw.diag, n);
+    });
+}
+
+// One exchange of the drain, timed on its own: the same command, reading real records.
+double exchange_us(sim_device& dev) {
+    waiting_records(dev, RECORDS);
+    diag_log_read_start();
+    log_record r;
+    const auto t0 = steady::now();
+    for (int i = 0; i < RECORDS; ++i) diag_log_read(r);
+    return ms_since(t0) * 1000.0 / RECORDS;
+}
+
+int last_counter(QTreeWidget* list) {
+    const int n = list->topLevelItemCount();
+    return n ? list->topLevelItem(n - 1)->text(0).toInt() : 0;
+}
+
+void BM_DiagDrainThousandRecords(benchmark::State& state) {
+    const auto latency = sim_latency(state.range(0));
+    double took_total = 0, floor_total = 0, worst_pct = -100, exchange_total = 0;
+    int runs = 0, rows = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        sim_bus_install();
+        sim_bus_reset();
+        auto dev = sim_bus_add();
+        dev->set_latency(latency);
+        auto* window = new main_window;
+        link_open(dev->path().c_str(), LINK_TIMEOUT_CONNECT_MS);
+        const double exchange = exchange_us(*dev);
+        waiting_records(*dev, RECORDS);
+        state.ResumeTiming();
+
+        const auto t0 = steady::now();
+        main_switch_view(VIEW_DIAGNOSTICS);
+        QTreeWidget* list = main_current_view()->findChild<QTreeWidget*>(QStringLiteral("log_list"));
+        // Sleeps until the next posted row: a busy loop here would take a core from the poller.
+        while (last_counter(list) != RECORDS + 1) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const double took_ms = ms_since(t0);
+
+        state.PauseTiming();
+        const double floor_ms = RECORDS * (2.0 + exchange / 1000.0);
+        took_total += took_ms;
+        floor_total += floor_ms;
+        exchange_total += exchange;
+        worst_pct = std::max(worst_pct, 100.0 * (took_ms - floor_ms) / floor_ms);
+        rows = list->topLevelItemCount();
+        ++runs;
+        delete window;
+        link_close();
+        sim_bus_reset();
+        state.ResumeTiming();
+    }
+    state.counters["drain_ms"] = took_total / runs;
+    state.counters["floor_ms"] = floor_total / runs;
+    state.counters["over_floor_pct"] = 100.0 * (took_total - floor_total) / floor_total;
+    state.counters["worst_over_floor_pct"] = worst_pct;
+    state.counters["exchange_us"] = exchange_total / runs;
+    state.counters["rows"] = rows;
+}
+
+// Opens the Tasks dialog over the view and returns how long it took until its 16 rows were
+// filled and it was on show; closes it.
+double tasks_dialog_fill_ms() {
+    double shown_ms = -1;
+    int rows = 0;
+    QTimer poll;
+    const auto t0 = steady::now();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!d || d->objectName() != QStringLiteral("tasks_dialog") || shown_ms >= 0) return;
+        shown_ms = ms_since(t0);
+        for (int r = 0; r < TASK_ROWS; ++r) {
+            auto* name = d->findChild<QLineEdit*>(QStringLiteral("name_%1").arg(r));
+            rows += name && name->isEnabled() && !name->text().isEmpty();
+        }
+        d->reject();
+    });
+    poll.start(0);
+    tasks_dialog_run(main_current_view(), 0);
+    if (rows != TASK_ROWS) return -1;
+    return shown_ms;
+}
+
+void BM_TasksDialogSixteenRows(benchmark::State& state) {
+    const bool flood = state.range(0) != 0;
+    sim_bus_install();
+    sim_bus_reset();
+    sim_device_config config;
+    sim_diag_set_task_count(config.firmware.diag, TASKS_MAX);
+    config.firmware.diag.flood = flood;
+    auto dev = sim_bus_add(config);
+    dev->set_latency(sim_latency::usb_full_speed);
+    // Debug on for every task: the instrument writes far faster than the link reads.
+    dev->with_firmware([](sim_firmware& fw) { std::fill(std::begin(fw.diag.filters), std::end(fw.diag.filters), uint8_t(7)); });
+    auto* window = new main_window;
+    link_open(dev->path().c_str(), LINK_TIMEOUT_CONNECT_MS);
+    main_switch_view(VIEW_DIAGNOSTICS);
+    if (!flood) main_current_view()->shutdown();  // the dialog alone on the link
+    const auto warm = steady::now();
+    while (ms_since(warm) < 1500) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    uint64_t served0 = 0, served1 = 0;
+    dev->with_firmware([&](sim_firmware& fw) { served0 = fw.diag.served; });
+    const auto t0 = steady::now();
+    double total = 0, worst = 0;
+    int opened = 0;
+    for (auto _ : state) {
+        const double ms = tasks_dialog_fill_ms();
+        if (ms < 0) {
+            state.SkipWithError("the Tasks dialog did not show 16 rows");
+            break;
+        }
+        total += ms;
+        worst = std::max(worst, ms);
+        ++opened;
+    }
+    const double elapsed_s = ms_since(t0) / 1000.0;
+    dev->with_firmware([&](sim_firmware& fw) { served1 = fw.diag.served; });
+    state.counters["fill_ms"] = opened ? total / opened : 0;
+    state.counters["worst_ms"] = worst;
+    state.counters["records_drained_per_s"] = double(served1 - served0) / elapsed_s;
+    delete window;
+    link_close();
+    sim_bus_reset();
+}
+
+}  // namespace
+
+BENCHMARK(BM_DiagDrainThousandRecords)->Arg(int(sim_latency::none))->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DiagDrainThousandRecords)
+    ->Arg(int(sim_latency::usb_full_speed))
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_TasksDialogSixteenRows)->Arg(0)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TasksDialogSixteenRows)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    app_register_windows();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
