@@ -9,6 +9,7 @@
 #include "link/identity.h"
 #include "link/link.h"
 #include "link/text_tables.h"
+#include "maintenance/diagnostics.h"
 #include "maintenance/upgrade.h"
 #include "platform/file_replace.h"
 #include "sampler/run_status.h"
@@ -194,6 +195,43 @@ int run_sample_log(cli_io& io, const options& o) {
     return deliver(io, o, text);
 }
 
+// The most records one diag-log takes: an instrument that logs faster than the link reads would
+// otherwise never let it end.
+constexpr int DIAG_LOG_MAX_EXPORT = 10000;
+
+int run_diag_log(cli_io& io, const options& o) {
+    if (const int r = diag_log_read_start(); r != 0) return cli_failed(io, "diag-log", r);
+    // Read as the diagnostics view drains the log: record after record, with its short pause,
+    // until the instrument has none ready.
+    std::vector<log_record> records;
+    while (int(records.size()) < DIAG_LOG_MAX_EXPORT) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        log_record record;
+        const int r = diag_log_read(record);
+        if (r == ERR_LINK_FAILED) return cli_failed(io, "diag-log", r);
+        if (r != 0) break;  // no record now: the end of what was waiting
+        records.push_back(record);
+    }
+    if (o.json) {
+        json list = json::array();
+        for (const log_record& r : records) {
+            json j;
+            j["counter"] = log_record_counter(r);
+            j["task"] = log_record_task(r);
+            j["severity"] = diag_severity_text(log_record_severity(r));
+            j["function"] = log_record_function(r);
+            j["line"] = log_record_line(r);
+            j["message"] = log_record_message(r);
+            list.push_back(j);
+        }
+        return deliver(io, o, list.dump(2) + "\n");
+    }
+    // Exactly the file that Save Diagnostics writes.
+    std::vector<diag_row> rows;
+    for (const log_record& r : records) rows.push_back(diag_row_from_record(r));
+    return deliver(io, o, diag_log_file_text(rows));
+}
+
 // Progress of an upgrade: a bar that redraws itself on a terminal, otherwise a line at every
 // tenth of the image.
 class progress_report {
@@ -323,7 +361,7 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
     app.add_option("--timeout", o.timeout_ms, "how long to wait for each answer, in milliseconds (default 3000)")
         ->type_name("MS")
         ->check(CLI::Range(1u, 600000u));
-    app.add_flag("--json", o.json, "machine-readable output (list, info, status, sample-log, clock get, schedule get)");
+    app.add_flag("--json", o.json, "machine-readable output (list, info, status, sample-log, diag-log, clock get, schedule get)");
     app.footer("With exactly one instrument attached, no choice is needed.\n"
                "Exit codes: 0 success, 1 the instrument refused or answered an error, 2 usage,\n"
                "3 no such or no reachable instrument, 4 link failure.");
@@ -333,6 +371,9 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
     CLI::App* status = app.add_subcommand("status", "the sampler's live state, in the run view's words");
     CLI::App* sample_log = app.add_subcommand("sample-log", "the sample log, as File > Save Log... writes it");
     sample_log->add_option("-o,--output", o.output, "write to FILE instead of standard output")->type_name("FILE");
+    CLI::App* diag_log = app.add_subcommand("diag-log", "the diagnostic log records waiting, as Save Diagnostics writes them "
+                                                        "(at most 10000)");
+    diag_log->add_option("-o,--output", o.output, "write to FILE instead of standard output")->type_name("FILE");
     CLI::App* clock = app.add_subcommand("clock", "the instrument's clock");
     clock->require_subcommand(1, 1);
     CLI::App* clock_get = clock->add_subcommand("get", "the clock as the instrument reads it");
@@ -374,6 +415,7 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
             else if (status->parsed()) rc = run_status(io, o);
             else if (sample_log->parsed()) rc = run_sample_log(io, o);
             else if (upgrade->parsed()) rc = run_upgrade(io, o, path);
+            else if (diag_log->parsed()) rc = run_diag_log(io, o);
             else if (clock_get->parsed()) rc = cli_clock_get(io, o.json);
             else if (clock_set->parsed()) rc = cli_clock_set(io, o.clock);
             else if (schedule_get->parsed()) rc = cli_schedule_get(io, o.json);

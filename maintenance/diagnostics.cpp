@@ -80,7 +80,7 @@ diag_row diag_row_from_record(const log_record& r) {
     row.colour = diag_row_colour(r);
     row.cells[0] = cell("%08d", int(row.counter));
     row.cells[1] = cell("%02d", int(log_record_task(r)));
-    row.cells[2] = diag_severity_text(log_record_severity(r));
+    row.cells[2] = std::string(diag_severity_text(log_record_severity(r)));
     row.cells[3] = log_record_function(r);
     row.cells[4] = cell("%d", int(log_record_line(r)));
     row.cells[5] = log_record_message(r);
@@ -88,19 +88,10 @@ diag_row diag_row_from_record(const log_record& r) {
 }
 
 std::string diag_log_file_text(const std::vector<diag_row>& rows) {
-    std::string text;
-    for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) {
-        if (c) text += ',';
-        text += DIAG_LOG_COLUMNS[c].caption;
-    }
-    text += '\n';
-    for (const diag_row& row : rows) {
-        for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) {
-            if (c) text += ',';
-            text += row.cells[c];
-        }
-        text += '\n';
-    }
+    std::vector<std::string> cells;
+    for (const list_column& c : DIAG_LOG_COLUMNS) cells.emplace_back(c.caption);
+    std::string text = text_table_line(cells);
+    for (const diag_row& row : rows) text += text_table_line(std::vector<std::string>(std::begin(row.cells), std::end(row.cells)));
     return text;
 }
 

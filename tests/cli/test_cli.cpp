@@ -436,3 +436,31 @@ TEST_F(CliTest, ScheduleSetRefusesWhatTheInstrumentCannotHoldAndSendsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, DiagLogDrainsWhatIsWaitingAndNeedsTheLogStart) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    dev->use_stepped_clock(true);
+    dev->with_firmware([](sim_firmware& fw) {
+        fw.diag.debug_rate = 0;
+        sim_diag_write(fw.diag, 3, 1, "pump", 7, "Flow low, 0.5 l/min");
+    });
+    cli_result r = run({"diag-log", "--json"});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    const auto records = nlohmann::json::parse(r.out);
+    ASSERT_EQ(records.size(), 2u);  // "Restarted after reset" at power-up, then the pump's
+    EXPECT_EQ(records[0]["message"], "Restarted after reset");
+    EXPECT_EQ(records[1]["task"], 3);
+    EXPECT_EQ(records[1]["severity"], "E");
+    EXPECT_EQ(records[1]["message"], "Flow low, 0.5 l/min");
+    EXPECT_GT(records[1]["counter"].get<int>(), records[0]["counter"].get<int>());
+
+    dev->force_result(CMD_LOG_READ_START, 4);
+    r = run({"diag-log"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_EQ(r.err, "veltranic-cli: diag-log: the instrument refused (result code 4)\n");
+    EXPECT_TRUE(r.out.empty());
+}
+
+}  // namespace

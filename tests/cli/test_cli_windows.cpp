@@ -73,4 +73,34 @@ TEST_F(CliAndWindowsTest, SampleLogAndStatusAreTheWindowsOwn) {
     EXPECT_EQ(out, words);
 }
 
+TEST_F(CliAndWindowsTest, DiagLogIsTheFileSaveDiagnosticsWrites) {
+    auto dev = sim_bus_add({});
+    dev->use_stepped_clock(true);
+    dev->with_firmware([](sim_firmware& fw) {
+        fw.diag.debug_rate = 0;
+        sim_diag_write(fw.diag, 3, 2, "pump", 7, "Flow low, 0.5 l/min");
+        sim_diag_write(fw.diag, 5, 1, "motor", 44, "Stall");
+    });
+    open_window();
+    click_row(0);
+    QTest::mouseClick(button(0), Qt::LeftButton);
+    ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    main_command(ID_VIEW_DIAGNOSTICS);
+    auto* rows = main_current_view()->findChild<QTreeWidget*>(QStringLiteral("log_list"));
+    ASSERT_TRUE(wait_until([&] { return rows && rows->topLevelItemCount() == 3; }));
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("window.log"));
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return saved; });
+    main_current_view()->findChild<QPushButton*>(QStringLiteral("save_button"))->click();
+    main_command(ID_FILE_DISCONNECT);
+    ASSERT_FALSE(link_is_open());
+
+    const QString exported = dir.filePath(QStringLiteral("cli.log"));
+    std::string out;
+    ASSERT_EQ(cli({"diag-log", "-o", exported.toStdString()}, &out), CLI_OK) << out;
+    const std::string window_file = read_file(saved);
+    EXPECT_EQ(read_file(exported), window_file);
+    EXPECT_NE(window_file.find(",03,I,pump,7,Flow low, 0.5 l/min\n"), std::string::npos) << window_file;
+}
+
 }  // namespace

@@ -10,12 +10,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <random>
 #include <sstream>
 
-#include <unistd.h>
 
 namespace {
 
@@ -103,19 +104,21 @@ TEST(DiagLogFile, CaptionsThenRowsUnquoted) {
 
 TEST(DiagLogFile, SaveReportsEveryFailure) {
     std::vector<diag_row> rows = {diag_row_from_record(*record(1, 1, 2, "f", 1, "m"))};
+#ifndef _WIN32
     EXPECT_EQ(diag_log_save("/dev/full", rows), ENOSPC);
-    EXPECT_NE(diag_log_save("/nonexistent-folder/diag.log", rows), 0);
-
-    char dir[] = "/tmp/diag-save-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/diag.log";
+#endif
+    const auto dir = std::filesystem::temp_directory_path() / ("diag-save-" + std::to_string(std::random_device{}()));
+    EXPECT_NE(diag_log_save((dir / "no-such-folder" / "diag.log").string().c_str(), rows), 0);
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "diag.log").string();
     ASSERT_EQ(diag_log_save(path.c_str(), rows), 0);
     std::ifstream in(path, std::ios::binary);
     std::stringstream all;
     all << in.rdbuf();
+    in.close();
     EXPECT_EQ(all.str(), diag_log_file_text(rows));
-    std::remove(path.c_str());
-    ::rmdir(dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
 }
 
 TEST(DiagReadings, FieldsChangeOnlyWithTheirValues) {
