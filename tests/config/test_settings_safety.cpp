@@ -2,16 +2,11 @@
 // open: the real QDialog and QMessageBox event loops run here and the removal arrives inside
 // them. Nothing may crash, nothing may be shown for the instrument that has gone, and the
 // dialogs opened from the menu close with it. Run under AddressSanitizer too.
-#include "app_fixture.h"
 #include "link/bytes.h"
 #include "link/commands.h"
-#include "ui/modal.h"
+#include "unplug_watch.h"
 
-#include <QDialog>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
 
 namespace {
 
@@ -23,79 +18,19 @@ protected:
         dev = sim_bus_add(named("UNIT-A"));
         open_window();
     }
-    // Connects to the instrument (plugged in again if need be) and starts watching afresh.
+    // Connects to the instrument (plugged in again if need be).
     void connect_fresh() {
-        delete watcher;
-        watcher = nullptr;
-        last_seen = nullptr;
-        pulled = false;
-        shown.clear();
         if (!dev->plugged()) dev->plug();
         ASSERT_TRUE(wait_until([&] { return list()->topLevelItemCount() == 1; }));
         click_row(0);
         QTest::mouseClick(button(0), Qt::LeftButton);
         ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
     }
-    void TearDown() override {
-        delete watcher;
-        watcher = nullptr;
-        AppTest::TearDown();
-    }
-
-    // Looks at the window on top every 20 ms: notes it, pulls the cable when `pull` recognises
-    // it, answers "Sensor Disconnected", and otherwise lets `act` work on it (after the check,
-    // so a box that act opens is seen by the next one). Anything new after the removal fails.
-    void watch(std::function<bool(QWidget*)> pull, std::function<void(QWidget*)> act = {}) {
-        watcher = new QTimer;
-        QObject::connect(watcher, &QTimer::timeout, [this, pull, act] {
-            QWidget* top = QApplication::activeModalWidget();
-            if (!top || top == last_seen) return;
-            auto* box = qobject_cast<QMessageBox*>(top);
-            shown.push_back(box ? box->text().toStdString() : top->objectName().toStdString());
-            if (box && box->text() == QStringLiteral("Sensor Disconnected")) {
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-            last_seen = top;
-            if (!pulled && pull(top)) {
-                pulled = true;
-                dev->unplug();
-            } else if (pulled) {
-                ADD_FAILURE() << "shown after the removal: " << shown.back();
-                if (auto* d = qobject_cast<QDialog*>(top)) d->reject();
-            } else if (act) {
-                QPointer<QWidget> t(top);
-                QTimer::singleShot(0, [act, t] {
-                    if (t) act(t);
-                });
-            }
-        });
-        watcher->start(20);
-    }
-
-    void menu_and_wait(int command) {
-        QTimer::singleShot(0, [command] { main_command(command); });
-        ASSERT_TRUE(wait_until([&] { return pulled && view_id() == VIEW_CONNECT && ui_open_dialog_count() == 0 &&
-                                            !QApplication::activeModalWidget(); },
-                               10000));
-        settle(100);
-        EXPECT_FALSE(link_is_open());
-    }
-
-    static bool named_widget(QWidget* w, const char* name) { return w->objectName() == QString::fromUtf8(name); }
-    static bool shows(QWidget* w, const char* text) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        return box && box->text() == QString::fromUtf8(text);
-    }
     static void click(QWidget* dialog, const char* button) {
         dialog->findChild<QPushButton*>(QString::fromUtf8(button))->click();
     }
 
     std::shared_ptr<sim_device> dev;
-    QTimer* watcher = nullptr;
-    QWidget* last_seen = nullptr;
-    bool pulled = false;
-    std::vector<std::string> shown;
 };
 
 struct menu_dialog {
@@ -115,9 +50,10 @@ TEST_F(SettingsSafetyTest, UnplugWhileEachDialogIsOpen) {
         SCOPED_TRACE(m.name);
         connect_fresh();
         const char* name = m.name;
-        watch([name](QWidget* w) { return named_widget(w, name); });
-        menu_and_wait(m.command);
-        EXPECT_EQ(shown, (std::vector<std::string>{m.name, "Sensor Disconnected"}));
+        unplug_watch watch(dev, [name](QWidget* w) { return named_window(w, name); });
+        const int command = m.command;
+        run_until_back_at_connect_view(watch, [command] { main_command(command); });
+        EXPECT_EQ(watch.shown(), (std::vector<std::string>{m.name, "Sensor Disconnected"}));
     }
 }
 
@@ -126,9 +62,10 @@ TEST_F(SettingsSafetyTest, UnplugWhileEachSaveMessageIsShown) {
         SCOPED_TRACE(m.name);
         connect_fresh();
         const char* saved = m.saved;
-        watch([saved](QWidget* w) { return shows(w, saved); }, [](QWidget* w) { click(w, "save_button"); });
-        menu_and_wait(m.command);
-        EXPECT_EQ(shown, (std::vector<std::string>{m.name, m.saved, "Sensor Disconnected"}));
+        unplug_watch watch(dev, [saved](QWidget* w) { return shows(w, saved); }, [](QWidget* w) { click(w, "save_button"); });
+        const int command = m.command;
+        run_until_back_at_connect_view(watch, [command] { main_command(command); });
+        EXPECT_EQ(watch.shown(), (std::vector<std::string>{m.name, m.saved, "Sensor Disconnected"}));
     }
 }
 
@@ -136,9 +73,9 @@ TEST_F(SettingsSafetyTest, UnplugWhileTheRetiredProtocolMessageIsShownOpensNoDia
     connect_fresh();
     dev->with_firmware([](sim_firmware& fw) { put_u32le(fw.settings.rs232.data() + 8, 2); });
     const char* retired = "Driftline protocol is no longer supported, please choose another and click on Save.";
-    watch([retired](QWidget* w) { return shows(w, retired); });
-    menu_and_wait(ID_CONFIGURE_RS232);
-    EXPECT_EQ(shown, (std::vector<std::string>{retired, "Sensor Disconnected"}));
+    unplug_watch watch(dev, [retired](QWidget* w) { return shows(w, retired); });
+    run_until_back_at_connect_view(watch, [] { main_command(ID_CONFIGURE_RS232); });
+    EXPECT_EQ(watch.shown(), (std::vector<std::string>{retired, "Sensor Disconnected"}));
 }
 
 // Factory Settings runs from the connect view, on a link of its own: nothing closes it when the
@@ -153,7 +90,7 @@ TEST_F(SettingsSafetyTest, FactoryDialogOutlivesTheInstrumentAndReportsTheFailed
     QObject::connect(&driver, &QTimer::timeout, [&] {
         QWidget* top = QApplication::activeModalWidget();
         if (!top) return;
-        if (step == 0 && named_widget(top, "factory_dialog")) {
+        if (step == 0 && named_window(top, "factory_dialog")) {
             step = 1;
             dev->unplug();
             top->findChild<QLineEdit*>(QStringLiteral("password_edit"))->setText(QStringLiteral("quoll"));
@@ -166,7 +103,7 @@ TEST_F(SettingsSafetyTest, FactoryDialogOutlivesTheInstrumentAndReportsTheFailed
             auto* box = static_cast<QMessageBox*>(top);
             reported = box->windowTitle().toStdString() + ": " + box->text().toStdString();
             box->button(QMessageBox::Ok)->click();
-        } else if (step == 2 && named_widget(top, "factory_dialog")) {
+        } else if (step == 2 && named_window(top, "factory_dialog")) {
             step = 3;
             static_cast<QDialog*>(top)->reject();
         }
