@@ -91,13 +91,31 @@ std::string text_printf(const char* fmt, ...) {
     return out;
 }
 
-double text_to_double(const char* text, char** end) {
+namespace {
+
+double c_strtod(const char* text, char** end) {
 #ifndef _WIN32
     if (c_locale()) return strtod_l(text, end, c_locale());
-#else
-    in_c_locale c;
 #endif
     return std::strtod(text, end);
+}
+
+}  // namespace
+
+double text_to_double(const char* text, char** end) {
+    // Decimal numbers only: the C library would also read "0x10" as 16 (and "0x1p3" as 8),
+    // which no field of the tool means. Such a text reads as its leading "0".
+    const char* p = text;
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (*p == '+' || *p == '-') ++p;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        const std::string head(text, size_t(p + 1 - text));
+        char* head_end = nullptr;
+        const double v = c_strtod(head.c_str(), &head_end);
+        if (end) *end = const_cast<char*>(text) + (head_end - head.c_str());
+        return v;
+    }
+    return c_strtod(text, end);
 }
 
 uint64_t field_unsigned(std::string_view text) {

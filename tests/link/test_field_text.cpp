@@ -65,6 +65,12 @@ TEST(FieldText, DecimalFieldsRefuseWhatIsNotFinite) {
     EXPECT_EQ(v, 1e30);
     EXPECT_TRUE(field_double("-0.125", &v));
     EXPECT_EQ(v, -0.125);
+    // Decimal only: hexadecimal reads as its leading 0.
+    EXPECT_TRUE(field_double("0x10", &v));
+    EXPECT_EQ(v, 0.0);
+    EXPECT_TRUE(field_double(" -0X1p3", &v));
+    EXPECT_EQ(v, 0.0);
+    EXPECT_DOUBLE_EQ(text_to_double("010"), 10.0);
     // Only the first 23 characters count, as in every dialog field.
     const std::string long_text = "0." + std::string(20, '0') + "15";  // 24 characters
     EXPECT_TRUE(field_double(long_text, &v));
