@@ -19,6 +19,7 @@ const QColor RESIDUAL_COLOUR(230, 140, 0);
 const QColor GRID_COLOUR(225, 225, 225);
 
 constexpr int LEFT = 44, RIGHT = 12, TOP = 26, BOTTOM = 46;
+constexpr int MAX_TICKS = 64;
 
 // A tick step of 1, 2 or 5 times a power of ten giving about five intervals.
 double tick_step(double span) {
@@ -90,9 +91,12 @@ void calibration_plot::update_ranges() {
         y0 = 0;
         y1 = 10;
     }
-    if (y1 - y0 < 1e-6) {
-        y0 -= 1;
-        y1 += 1;
+    // A flat range gets room around it, in proportion to its size: at 1e17 bar a step of 1
+    // would not move the numbers at all.
+    const double pad = std::max(1.0, 1e-6 * std::max(std::fabs(y0), std::fabs(y1)));
+    if (y1 - y0 < pad) {
+        y0 -= pad;
+        y1 += pad;
     }
     const double margin = (y1 - y0) * 0.08;
     r_ = {x0, x1, y0 - margin, y1 + margin};
@@ -118,7 +122,10 @@ void calibration_plot::paintEvent(QPaintEvent*) {
     // Grid and tick labels.
     p.setPen(QPen(GRID_COLOUR, 1));
     const double xs = tick_step(r_.x1 - r_.x0), ys = tick_step(r_.y1 - r_.y0);
-    for (double x = std::ceil(r_.x0 / xs) * xs; x <= r_.x1 + 1e-9; x += xs) {
+    // The tick loops stop after a fixed count and when a step no longer moves the value, so no
+    // range, however odd, can keep the painting going.
+    int ticks = 0;
+    for (double x = std::ceil(r_.x0 / xs) * xs; x <= r_.x1 + 1e-9 && x + xs != x && ticks < MAX_TICKS; x += xs, ++ticks) {
         const double px = to_pixels(x, 0).x();
         p.setPen(QPen(GRID_COLOUR, 1));
         p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
@@ -126,7 +133,8 @@ void calibration_plot::paintEvent(QPaintEvent*) {
         const QString t = number(x);
         p.drawText(QPointF(px - fm.horizontalAdvance(t) / 2.0, area.bottom() + fm.ascent() + 3), t);
     }
-    for (double y = std::ceil(r_.y0 / ys) * ys; y <= r_.y1 + 1e-9; y += ys) {
+    ticks = 0;
+    for (double y = std::ceil(r_.y0 / ys) * ys; y <= r_.y1 + 1e-9 && y + ys != y && ticks < MAX_TICKS; y += ys, ++ticks) {
         const double py = to_pixels(0, y).y();
         p.setPen(QPen(GRID_COLOUR, 1));
         p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
@@ -187,8 +195,15 @@ void calibration_plot::paintEvent(QPaintEvent*) {
         p.setBrush(c);
         p.drawEllipse(at, worst ? 5.0 : 4.0, worst ? 5.0 : 4.0);
         p.setBrush(Qt::NoBrush);
+        // The number below and to the right of its point, away from a rising line, on a patch
+        // of the background, and inside the plot.
+        const QString label = number(i + 1);
+        QRectF box(at.x() + 5, at.y() + 3, fm.horizontalAdvance(label) + 4, fm.height());
+        if (box.right() > area.right()) box.moveRight(at.x() - 5);
+        if (box.bottom() > area.bottom()) box.moveBottom(at.y() - 3);
+        p.fillRect(box, palette().color(QPalette::Base));
         p.setPen(c);
-        p.drawText(at + QPointF(7, -5), number(i + 1));
+        p.drawText(box, Qt::AlignCenter, label);
     }
     p.restore();
 

@@ -26,6 +26,8 @@ public:
         auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
         ui.serial_edit->setValidator(digits);
         ui.board_serial_edit->setValidator(digits);
+        // The name is written as at most 20 characters: the field takes no more.
+        ui.name_edit->setMaxLength(int(SENSOR_NAME_MAX));
         connect(ui.password_edit, &QLineEdit::textChanged, this, [this] { on_password_changed(); });
         connect(ui.name_edit, &QLineEdit::textChanged, this, [this] { apply_access(); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });

@@ -73,6 +73,7 @@ private:
 motor_dialog::motor_dialog(QWidget* owner) : QDialog(owner) {
     ui.setupUi(this);
     setObjectName(QStringLiteral("motor_dialog"));
+    setFixedSize(size());  // the template places every control: a larger window adds only space
     ui_no_default_buttons(this);
     ui_combo_fill(ui.motor_combo, MOTOR_ROWS, MOTOR_ROW_COUNT);
     ui_combo_fill(ui.direction_combo, MOTOR_DIRECTION_ROWS, MOTOR_DIRECTION_ROW_COUNT);

@@ -60,6 +60,7 @@ private:
 pressure_dialog::pressure_dialog(QWidget* owner) : QDialog(owner) {
     ui.setupUi(this);
     setObjectName(QStringLiteral("pressure_dialog"));
+    setFixedSize(size());  // the template places every control: a larger window adds only space
     ui_no_default_buttons(this);
     QCheckBox* checks[] = {ui.point_check_1, ui.point_check_2, ui.point_check_3, ui.point_check_4, ui.point_check_5};
     QLineEdit* bars[] = {ui.bar_edit_1, ui.bar_edit_2, ui.bar_edit_3, ui.bar_edit_4, ui.bar_edit_5};
@@ -148,6 +149,12 @@ void pressure_dialog::pressure_update_plot() {
 
 void pressure_dialog::pressure_sample(int i) {
     pressure_read_fields();
+    float bar = 0;
+    if (!pressure_field_value(bar_[i]->text().toStdString(), &bar)) {
+        // A pressure this point cannot hold: the voltage would be paired with the old one.
+        ui_message_fmt(this, "Sample", UI_MB_OK | UI_MB_ICONWARNING, "%s", CHECK_PARAMETERS);
+        return;
+    }
     sensor_sample s;
     if (sensors_read(s) != 0) {
         // The voltage shown is an older reading: it must not become this pressure's point.

@@ -115,3 +115,29 @@ TEST(CalibrationPlot, AStoredLineFarOffDoesNotSquashThePoints) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CalibrationPlot, HugeOrFlatValuesStillDrawAndReturn) {
+    // A typed "1e17" bar, or a stored line far off: a step of 1 no longer moves such numbers,
+    // and the painting must end all the same.
+    calibration_plot plot;
+    calibration_plot_data one_huge;
+    one_huge.points[0] = {1.0, 1e17, true};
+    plot.set_data(one_huge);
+    render(plot);
+    calibration_plot_data stored_far;
+    stored_far.has_stored = true;
+    stored_far.stored_gain = 0;
+    stored_far.stored_offset = 1e20;
+    plot.set_data(stored_far);
+    render(plot);
+    calibration_plot_data flat = five_points_one_off();
+    for (auto& p : flat.points) p.bar = 3e38;
+    flat.has_fit = false;
+    plot.set_data(flat);
+    const QImage image = render(plot);
+    EXPECT_FALSE(image.isNull());
+}
+
+}  // namespace

@@ -203,6 +203,14 @@ TEST_F(PressureDialogTest, AFailedSampleSaysSoAndTakesNoPoint) {
     tick(3, true);
     sample(3);
     EXPECT_NEAR(number(volt(3)), 0.5 + 0.4 * 9, 0.003);
+    // A pressure typed as no number the point can hold: no sample is taken for it.
+    messages.clear();
+    const std::string kept = volt(3);
+    apply(2.0);
+    point(3, "1e999");
+    sample(3);
+    EXPECT_EQ(texts(), std::vector<std::string>{"Sample: Can't calculate calibration: please check parameters"});
+    EXPECT_EQ(volt(3), kept);
 }
 
 TEST_F(PressureDialogTest, SaveAndTestFailuresAreReported) {

@@ -421,7 +421,9 @@ TEST_F(EnterKeyTest, EnterInAFieldPressesNothing) {
     } cases[] = {{DIALOG_FLOW, "pulses_edit"},
                  {DIALOG_CLEANING, "speed_edit"},
                  {DIALOG_IDENTIFICATION, "name_edit"},
-                 {DIALOG_IDENTIFICATION, "serial_edit"}};
+                 {DIALOG_IDENTIFICATION, "serial_edit"},
+                 {DIALOG_MOTORS, "speed_edit"},  // Enter here must not start a motor
+                 {DIALOG_PRESSURE, "bar_edit_1"}};
     for (const auto& c : cases) {
         dev->clear_requests();
         EXPECT_TRUE(drive(c.dialog, [&](QDialog* d) {
@@ -434,7 +436,8 @@ TEST_F(EnterKeyTest, EnterInAFieldPressesNothing) {
             for (QPushButton* b : d->findChildren<QPushButton*>()) EXPECT_FALSE(b->isDefault()) << c.field;
         }));
         EXPECT_TRUE(messages.empty()) << c.field;
-        for (uint16_t set : {CMD_SET_CONFIG_BLOCK, CMD_SET_CLEANING_CONFIG, CMD_SET_DEVICE_INFO})
+        for (uint16_t set : {CMD_SET_CONFIG_BLOCK, CMD_SET_CLEANING_CONFIG, CMD_SET_DEVICE_INFO, CMD_MOTOR_RUN,
+                             CMD_MOTOR_ENGAGE, CMD_SET_MOTOR_CONFIG})
             EXPECT_TRUE(sent(set).empty()) << c.field;
     }
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
