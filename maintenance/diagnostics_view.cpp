@@ -73,13 +73,16 @@ public:
         post_menu_state(diag_running_flag(fresh));
     }
 
-    // A log record read by the poller: appended as the newest row. A record that is not newer
-    // than the last one shown was shown already (a poller started after a failed Clear reads
-    // the log from its oldest record again) and is skipped, so no record is shown twice and
-    // the rows stay in order.
+    // A log record read by the poller: appended as the newest row. After a failed Clear the new
+    // poller reads the log from its oldest record again: until a record newer than the last one
+    // shown arrives, those are rows shown already and are skipped, so no record is shown twice
+    // and the rows stay in order. At any other time every record is shown, whatever its number
+    // (an instrument may number its records afresh).
     void show_row(const diag_row& row) {
-        if (shown_any && row.counter <= last_counter) return;
-        shown_any = true;
+        if (rereading_after_failed_clear) {
+            if (row.counter <= last_counter) return;
+            rereading_after_failed_clear = false;
+        }
         last_counter = row.counter;
         QTreeWidget* list = ui.log_list;
         while (list->topLevelItemCount() >= DIAG_LOG_MAX_ROWS) delete list->takeTopLevelItem(0);
@@ -104,10 +107,8 @@ private:
             return;
         poller.stop();  // no record is read between here and the clear; what it posted is dropped
         const int result = diag_clear_log();
-        if (result == 0) {
-            ui.log_list->clear();
-            shown_any = false;  // the instrument may number its records afresh
-        }
+        if (result == 0) ui.log_list->clear();
+        rereading_after_failed_clear = result != 0 && ui.log_list->topLevelItemCount() > 0;
         if (alive) poller.start(this, diag_poller);
         if (result != 0) ui_message_fmt(this, "Clear", UI_MB_OK, "%s", "Unable to clear log");
     }
@@ -130,7 +131,7 @@ private:
             for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) row.cells[c] = list->topLevelItem(r)->text(c).toStdString();
             rows.push_back(std::move(row));
         }
-        const QByteArray name = path.toUtf8();
+        const QByteArray name = ui_path_for_message(path);
         // Success only once the whole file is on disk under its name.
         if (diag_log_save(QFile::encodeName(path).constData(), rows) != 0) {
             ui_message_fmt(this, "Save Diagnostics", UI_MB_OK, "Unable to open %s for write", name.constData());
@@ -142,7 +143,7 @@ private:
 
     uintptr_t creation_param;
     diag_status_cache cache;
-    bool shown_any = false;
+    bool rereading_after_failed_clear = false;
     int32_t last_counter = 0;
     bool alive = true;
     ui_poller poller;
@@ -165,6 +166,7 @@ int diag_poller(worker_thread* self) {
     bool started = false;
     for (;;) {
         if (!started) started = diag_log_read_start() == 0;
+        if (worker_thread_stopping(self)) return 0;
         diag_refresh_readings(self);
         steady::time_point refreshed = steady::now();
         while (started) {

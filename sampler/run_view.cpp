@@ -255,7 +255,7 @@ int sample_log_save(app_view* view) {
     const QString path = ui_file_dialog(v, request);
     if (path.isEmpty()) return 0;
     g_save_path = path;
-    const QByteArray name = path.toUtf8();
+    const QByteArray name = ui_path_for_message(path);
     // Success is reported only once the whole file is on disk under its name.
     int rows = 0;
     if (ui_list_save(v->ui.sample_list, SAMPLE_LOG_COLUMN_COUNT, path, &rows) != 0) {

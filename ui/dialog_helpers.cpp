@@ -244,6 +244,19 @@ int ui_list_save(const QTreeWidget* list, int columns, const QString& path, int*
     return error;
 }
 
+QByteArray ui_path_for_message(const QString& path, int max_bytes) {
+    QByteArray whole = path.toUtf8();
+    if (whole.size() <= max_bytes) return whole;
+    // Keep the start (where it is) and the end (the file's name), each cut on a character.
+    QString head = path.left(path.size() / 2), tail = path.mid(path.size() / 2);
+    const QByteArray dots("...");
+    while (head.toUtf8().size() + dots.size() + tail.toUtf8().size() > max_bytes) {
+        if (head.size() > tail.size()) head.chop(1);
+        else tail.remove(0, 1);
+    }
+    return head.toUtf8() + dots + tail.toUtf8();
+}
+
 void ui_status_bar_parts(QStatusBar* bar, int part0_width) {
     auto* part0 = new QLabel(bar);
     part0->setObjectName(QStringLiteral("part0"));

@@ -77,6 +77,11 @@ int ui_list_export(const QTreeWidget* list, int columns, FILE* file);
 // the rows written, or the error number of the failure (and 0 rows).
 int ui_list_save(const QTreeWidget* list, int columns, const QString& path, int* rows);
 
+// A file's path as a message names it: its UTF-8 text, shortened in the middle ("...") when it
+// takes more than max_bytes, so that a message about a long path still fits its 255 characters
+// and is shown at all.
+QByteArray ui_path_for_message(const QString& path, int max_bytes = 160);
+
 // The status bar parts: part 0 keeps a fixed width.
 void ui_status_bar_parts(QStatusBar* bar, int part0_width);
 

@@ -79,6 +79,18 @@ TEST(ControlHelpers, TextsOf256CharactersChangeNothing) {
     EXPECT_EQ(shown, 0);
     EXPECT_EQ(ui_message_fmt(nullptr, "Cap", UI_MB_OK, "%s", "short"), UI_IDOK);
     EXPECT_EQ(shown, 1);
+
+    // A message about a very long path is still shown: the path is shortened in its middle.
+    const QString deep = QStringLiteral("/media/stick/") + QString(300, QChar(0x00E9)) + QStringLiteral("/samples.log");
+    const QByteArray named = ui_path_for_message(deep);
+    EXPECT_LE(named.size(), 160);
+    EXPECT_TRUE(named.startsWith("/media/stick/"));
+    EXPECT_TRUE(named.endsWith("/samples.log"));
+    EXPECT_TRUE(named.contains("..."));
+    EXPECT_TRUE(QString::fromUtf8(named).toUtf8() == named);  // never cut inside a character
+    EXPECT_EQ(ui_message_fmt(nullptr, "Save", UI_MB_OK, "Unable to open %s for write", named.constData()), UI_IDOK);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(ui_path_for_message(QStringLiteral("/tmp/a.log")), QByteArray("/tmp/a.log"));
     ui_set_message_hook({});
 }
 
