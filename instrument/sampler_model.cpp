@@ -338,9 +338,11 @@ bool sim_sampler_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an)
             an.result = sampler.stop_run(rq.now_ms);
             return true;
         case CMD_START_SCHEDULE:
+            if (!sim_expect_length(rq, 0, an)) return true;
             an.result = sampler.start_schedule(rq.now_ms, sim_schedule_plan_of(fw.schedule));
             return true;
         case CMD_STOP_SCHEDULE:
+            if (!sim_expect_length(rq, 0, an)) return true;
             an.result = sampler.stop_schedule(rq.now_ms);
             return true;
         case CMD_READ_SAMPLE_RECORD: {

@@ -50,11 +50,11 @@ public:
         }
         for (QRadioButton* radio : {ui.start_next_radio, ui.start_at_radio}) {
             connect(radio, &QRadioButton::clicked, this, [this] { schedule_update_controls(this); });
-            connect(radio, &QRadioButton::toggled, this, [this] { start_changed = true; });
+            connect(radio, &QRadioButton::toggled, this, [this] { start_touched(); });
         }
         // schedule_load fills the start controls too and clears the flag after it.
-        connect(ui.start_date, &QDateEdit::dateChanged, this, [this] { start_changed = true; });
-        connect(ui.start_time, &QTimeEdit::timeChanged, this, [this] { start_changed = true; });
+        connect(ui.start_date, &QDateEdit::dateChanged, this, [this] { start_touched(); });
+        connect(ui.start_time, &QTimeEdit::timeChanged, this, [this] { start_touched(); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.now_button, &QPushButton::clicked, this, [this] { on_now(); });
     }
@@ -72,6 +72,12 @@ public:
     // start controls: the pickers cannot show every start the instrument may hold.
     uint32_t start_as_read = 0;
     bool start_changed = false;
+    // Once touched, the start is what the controls show: no word about the one read is left.
+    void start_touched() {
+        start_changed = true;
+        ui.start_date->setToolTip(QString());
+        ui.start_time->setToolTip(QString());
+    }
 
 private:
     void on_save() {
@@ -115,13 +121,28 @@ int schedule_load(QDialog* dialog) {
     if (const int r = schedule_read(s); r != 0) return r;
     const schedule_form form = schedule_form_texts(s);
     const uint32_t start = schedule_start(s);
+    bool shown = true;
     if (start == 0) {
         d->ui.start_next_radio->setChecked(true);
         schedule_set_start_pickers(d->ui.start_date, d->ui.start_time, 0);
     } else {
         d->ui.start_at_radio->setChecked(true);
-        schedule_set_start_pickers(d->ui.start_date, d->ui.start_time, start);
+        shown = schedule_set_start_pickers(d->ui.start_date, d->ui.start_time, start) == 1;
     }
+    // A start the pickers cannot show is still the one kept; say which it is where it is asked.
+    QString held;
+    if (!shown) {
+        calendar_fields f;
+        held = device_time_to_fields(start, f)
+                   ? QString::asprintf("The instrument holds %02d/%02d/%04d %02d:%02d:%02d, which these pickers cannot "
+                                       "show; it is kept unless the start is changed",
+                                       f.day, f.month, f.year, f.hour, f.minute, f.second)
+                   : QString::asprintf("The instrument holds start time %u, which these pickers cannot show; it is "
+                                       "kept unless the start is changed",
+                                       unsigned(start));
+    }
+    d->ui.start_date->setToolTip(held);
+    d->ui.start_time->setToolTip(held);
     ui_set_check(d->ui.autostart_check, form.autostart ? 1 : 0);
     for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i) {
         const schedule_row_form& f = form.rows[i];

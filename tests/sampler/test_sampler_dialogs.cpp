@@ -195,6 +195,11 @@ TEST_F(ScheduleDialogTest, AStoredStartThePickersCannotShowSurvivesAWaypointEdit
         EXPECT_TRUE(named<QRadioButton>("start_at_radio")->isChecked());
         // Not shown as the nearest moment the pickers hold (1970-01-01 23:59:44 for the second).
         EXPECT_NE(named<QTimeEdit>("start_time")->time(), QTime(23, 59, 44));
+        // The start kept is named where the pickers are.
+        const QString held = named<QDateEdit>("start_date")->toolTip();
+        EXPECT_TRUE(held.contains(stored == 0x80000000u ? QStringLiteral("start time 2147483648")
+                                                         : QStringLiteral("31/12/1969 23:59:44")))
+            << held.toStdString();
         edit("offset", 2)->setText(QStringLiteral("45"));
         save();
         EXPECT_EQ(sent_start(), stored);
@@ -203,7 +208,9 @@ TEST_F(ScheduleDialogTest, AStoredStartThePickersCannotShowSurvivesAWaypointEdit
     }
     // Once the operator picks a start, the picked one goes.
     open();
+    EXPECT_FALSE(named<QTimeEdit>("start_time")->toolTip().isEmpty());
     named<QDateEdit>("start_date")->setDate(QDate(2030, 6, 1));
+    EXPECT_TRUE(named<QTimeEdit>("start_time")->toolTip().isEmpty());
     named<QTimeEdit>("start_time")->setTime(QTime(8, 0, 0));
     save();
     EXPECT_EQ(sent_start(), 1906531200u);

@@ -65,7 +65,7 @@ TEST(ScheduleConversions, FieldsStopAtTheirWidthAndNeverWrap) {
     for (const char* huge : {"inf", "1e30", "30"}) EXPECT_EQ(entry("1", "1", huge, "1").bytes[2], 255) << huge;
     for (const char* none : {"nan", "-1", "abc", ""}) EXPECT_EQ(entry("1", "1", none, "1").bytes[2], 0) << none;
     // The volume's text is read up to 23 characters.
-    EXPECT_EQ(entry("1", "1", "0.00000000000000000000001", "1").bytes[2], 0);
+    EXPECT_EQ(entry("1", "1", "0000000000000000000002.5", "1").bytes[2], 20);
 
     decimal_comma_locale comma;
     ASSERT_DECIMAL_COMMA(comma);
