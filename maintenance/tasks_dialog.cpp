@@ -53,6 +53,9 @@ private:
             fields_[r][c]->setEnabled(true);
             ui_set_text_fmt(fields_[r][c], "%s", texts[c]->c_str());
         }
+        // A long task name is cut by its field; the whole name is one hover away.
+        QLineEdit* name = fields_[r][1];
+        name->setToolTip(name->fontMetrics().horizontalAdvance(name->text()) > name->contentsRect().width() - 8 ? name->text() : QString());
         const uint8_t flags = task_filters(d);
         for (int b = 0; b < FILTER_COLUMNS; ++b) {
             boxes_[r][b]->setEnabled(true);

@@ -68,6 +68,9 @@ TEST_F(TasksDialogTest, FifteenTasksFillEverySixteenRowsAndSaveSendsEachEntry) {
         EXPECT_EQ(text(d, "usage", 1), "2048/4096");
         EXPECT_EQ(text(d, "state", 2), "Inactive");
         EXPECT_EQ(text(d, "name", 4), std::string(33, 'Q'));
+        // Only a name its field cuts carries the whole name as its tooltip.
+        EXPECT_EQ(cell(d, "name", 4)->toolTip().toStdString(), std::string(33, 'Q'));
+        EXPECT_TRUE(cell(d, "name", 0)->toolTip().isEmpty());
         EXPECT_EQ(text(d, "name", 15), "Display");
         for (const char* c : {"error", "info", "debug"}) EXPECT_FALSE(column_box(d, c)->isChecked()) << c;
 
