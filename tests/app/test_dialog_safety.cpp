@@ -19,9 +19,7 @@ protected:
         ui_set_file_hook({});
         dev = sim_bus_add(named("UNIT-A"));
         open_window();
-        click_row(0);
-        QTest::mouseClick(button(0), Qt::LeftButton);
-        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
         ASSERT_TRUE(wait_until([&] {
             auto* state = main_current_view()->findChild<QLabel*>(QStringLiteral("state_line"));
             return state && state->text() == QStringLiteral("Sampler State: Idle");

@@ -17,9 +17,7 @@ protected:
     // Connects to the first listed instrument as an operator would.
     void connect_first() {
         ASSERT_GT(list()->topLevelItemCount(), 0);
-        click_row(0);
-        QTest::mouseClick(button(0), Qt::LeftButton);
-        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
     }
     QString status(int part) { return window->statusBar()->findChild<QLabel*>(QStringLiteral("part%1").arg(part))->text(); }
 };

@@ -41,9 +41,7 @@ TEST_F(CliAndWindowsTest, SampleLogAndStatusAreTheWindowsOwn) {
     auto dev = sim_bus_add(c);
     dev->use_stepped_clock(true);
     open_window();
-    click_row(0);
-    QTest::mouseClick(button(0), Qt::LeftButton);
-    ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    ASSERT_NO_FATAL_FAILURE(connect_first_row());
     auto* rows = main_current_view()->findChild<QTreeWidget*>(QStringLiteral("sample_list"));
     auto label = [](const char* name) {
         return main_current_view()->findChild<QLabel*>(QString::fromUtf8(name))->text().toStdString();
@@ -82,9 +80,7 @@ TEST_F(CliAndWindowsTest, DiagLogIsTheFileSaveDiagnosticsWrites) {
         sim_diag_write(fw.diag, 5, 1, "motor", 44, "Stall");
     });
     open_window();
-    click_row(0);
-    QTest::mouseClick(button(0), Qt::LeftButton);
-    ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    ASSERT_NO_FATAL_FAILURE(connect_first_row());
     main_command(ID_VIEW_DIAGNOSTICS);
     auto* rows = main_current_view()->findChild<QTreeWidget*>(QStringLiteral("log_list"));
     ASSERT_TRUE(wait_until([&] { return rows && rows->topLevelItemCount() == 3; }));

@@ -16,9 +16,7 @@ protected:
         ui_set_message_hook({});  // the real message boxes
         dev = sim_bus_add(named("UNIT-A"));
         open_window();
-        click_row(0);
-        QTest::mouseClick(button(0), Qt::LeftButton);
-        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
     }
     // Works the dialog called `name` once it shows (as the operator would, through a queued
     // call); other windows are left to the watch.

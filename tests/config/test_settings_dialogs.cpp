@@ -278,9 +278,7 @@ TEST_F(IdentificationDialogTest, SaveKeepsTheInstrumentsBytesClosesAndRefreshesT
         std::memcpy(r.data() + 2, "UNIT-A\0tail-of-name", 20);
     });
     open_window();
-    click_row(0);
-    QTest::mouseClick(button(0), Qt::LeftButton);
-    ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    ASSERT_NO_FATAL_FAILURE(connect_first_row());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("A1100 Cartridge Sampler (UNIT-A)"));
 
     int result = -1;

@@ -22,9 +22,7 @@ protected:
     void connect_fresh() {
         if (!dev->plugged()) dev->plug();
         ASSERT_TRUE(wait_until([&] { return list()->topLevelItemCount() == 1; }));
-        click_row(0);
-        QTest::mouseClick(button(0), Qt::LeftButton);
-        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
     }
     static void click(QWidget* dialog, const char* button) {
         dialog->findChild<QPushButton*>(QString::fromUtf8(button))->click();

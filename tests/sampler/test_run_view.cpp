@@ -31,9 +31,7 @@ protected:
         dev = sim_bus_add(config);
         dev->use_stepped_clock(true);
         open_window();
-        click_row(0);
-        QTest::mouseClick(button(0), Qt::LeftButton);
-        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
         ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State: Idle"; }));
     }
     template <typename T = QWidget>

@@ -100,6 +100,12 @@ protected:
         QTest::mouseDClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->topLevelItem(row)).center());
     }
     int view_id() { return main_current_view() ? main_current_view()->view_id() : -1; }
+    // Connects to the first listed instrument as an operator would: its row, then Connect.
+    void connect_first_row() {
+        click_row(0);
+        QTest::mouseClick(button(0), Qt::LeftButton);
+        ASSERT_TRUE(wait_until([&] { return view_id() == VIEW_RUN; }));
+    }
     bool action_enabled(int id) { return main_menu_action(id)->isEnabled(); }
 
     std::unique_ptr<QTemporaryDir> config_dir;
