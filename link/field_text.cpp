@@ -96,6 +96,8 @@ namespace {
 double c_strtod(const char* text, char** end) {
 #ifndef _WIN32
     if (c_locale()) return strtod_l(text, end, c_locale());
+#else
+    in_c_locale c;
 #endif
     return std::strtod(text, end);
 }
