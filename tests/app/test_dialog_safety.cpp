@@ -10,32 +10,9 @@
 
 namespace {
 
-class DialogSafetyTest : public AppTest {
+class DialogSafetyTest : public RunViewUnplugTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        // The real message boxes and file chooser, each with its own event loop.
-        ui_set_message_hook({});
-        ui_set_file_hook({});
-        dev = sim_bus_add(named("UNIT-A"));
-        open_window();
-        ASSERT_NO_FATAL_FAILURE(connect_first_row());
-        ASSERT_TRUE(wait_until([&] {
-            auto* state = main_current_view()->findChild<QLabel*>(QStringLiteral("state_line"));
-            return state && state->text() == QStringLiteral("Sampler State: Idle");
-        }));
-        run_view = main_current_view();
-    }
-    // The operator's action, and everything that follows until the tool is back at the
-    // connect view; the run view that was retired under its dialogs is freed by then.
-    void act_and_wait(const unplug_watch& watch, std::function<void()> action) {
-        run_until_back_at_connect_view(watch, std::move(action));
-        EXPECT_TRUE(run_view.isNull()) << "the retired run view was never freed";
-    }
     QPointer<QPushButton> push(const char* name) { return run_view->findChild<QPushButton*>(QString::fromUtf8(name)); }
-
-    std::shared_ptr<sim_device> dev;
-    QPointer<app_view> run_view;
 };
 
 TEST_F(DialogSafetyTest, UnplugWhileTheSaveLogFileChooserIsOpen) {

@@ -10,34 +10,14 @@
 
 namespace {
 
-class SamplerDialogSafetyTest : public AppTest {
+class SamplerDialogSafetyTest : public RunViewUnplugTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        ui_set_message_hook({});
-        ui_set_file_hook({});
-        dev = sim_bus_add(named("UNIT-A"));
-        open_window();
-        ASSERT_NO_FATAL_FAILURE(connect_first_row());
-        ASSERT_TRUE(wait_until([&] {
-            auto* state = main_current_view()->findChild<QLabel*>(QStringLiteral("state_line"));
-            return state && state->text() == QStringLiteral("Sampler State: Idle");
-        }));
-        run_view = main_current_view();
-    }
-    void act_and_wait(const unplug_watch& watch, std::function<void()> action) {
-        run_until_back_at_connect_view(watch, std::move(action));
-        EXPECT_TRUE(run_view.isNull()) << "the retired run view was never freed";
-    }
     void double_click_cartridge(const unplug_watch& watch) {
         QPointer<large_text_display> display = run_view->findChild<large_text_display*>(QStringLiteral("cartridge_display"));
         act_and_wait(watch, [display] {
             if (display) QTest::mouseDClick(display, Qt::LeftButton);
         });
     }
-
-    std::shared_ptr<sim_device> dev;
-    QPointer<app_view> run_view;
 };
 
 TEST_F(SamplerDialogSafetyTest, UnplugWhileTheScheduleDialogIsOpen) {

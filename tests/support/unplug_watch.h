@@ -7,6 +7,7 @@
 #include "ui/modal.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -103,3 +104,31 @@ inline void run_until_back_at_connect_view(const unplug_watch& watch, std::funct
     settle(300);  // a poller's late post, if any, would land here
     EXPECT_FALSE(link_is_open());
 }
+
+// Connected to an idle instrument in the run view, with the real message boxes and file
+// chooser (each with its own event loop), ready to pull the cable under them.
+class RunViewUnplugTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        ui_set_message_hook({});
+        ui_set_file_hook({});
+        dev = sim_bus_add(named("UNIT-A"));
+        open_window();
+        ASSERT_NO_FATAL_FAILURE(connect_first_row());
+        ASSERT_TRUE(wait_until([&] {
+            auto* state = main_current_view()->findChild<QLabel*>(QStringLiteral("state_line"));
+            return state && state->text() == QStringLiteral("Sampler State: Idle");
+        }));
+        run_view = main_current_view();
+    }
+    // The operator's action, and everything that follows until the tool is back at the
+    // connect view; the run view that was retired under its dialogs is freed by then.
+    void act_and_wait(const unplug_watch& watch, std::function<void()> action) {
+        run_until_back_at_connect_view(watch, std::move(action));
+        EXPECT_TRUE(run_view.isNull()) << "the retired run view was never freed";
+    }
+
+    std::shared_ptr<sim_device> dev;
+    QPointer<app_view> run_view;
+};
