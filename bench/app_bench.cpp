@@ -115,13 +115,3 @@ BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::none))->Unit(benchmark::kM
 BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::usb_full_speed))->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SampleLogFirstPass)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ConnectRebuildList)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app_register_windows();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -172,13 +172,3 @@ BENCHMARK(BM_DiagDrainThousandRecords)
     ->UseRealTime();
 BENCHMARK(BM_TasksDialogSixteenRows)->Arg(0)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TasksDialogSixteenRows)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    app_register_windows();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
