@@ -12,6 +12,8 @@
 #include "maintenance/diagnostics.h"
 #include "maintenance/upgrade.h"
 #include "platform/file_replace.h"
+#include "recording/recorder.h"
+#include "recording/replay.h"
 #include "sampler/run_status.h"
 #include "sampler/sample_log.h"
 
@@ -48,6 +50,7 @@ struct options {
     std::string output;  // sample-log -o
     std::string image;   // upgrade FILE
     std::string schedule_file;  // schedule set FILE
+    std::string record;         // --record FILE
     cli_clock_options clock;
     bool bootloader = false;
     bool yes = false;
@@ -321,7 +324,7 @@ int run_upgrade(cli_io& io, const options& o, const std::string& path) {
 // The first word of the command line that is neither an option, nor an option's value, nor a
 // command: a mistyped command deserves a message that names it.
 const char* unknown_command(const CLI::App& app, int argc, const char* const* argv) {
-    static const char* const WITH_VALUE[] = {"--device", "--serial", "--name", "--timeout", "-o", "--output"};
+    static const char* const WITH_VALUE[] = {"--device", "--serial", "--name", "--timeout", "-o", "--output", "--record"};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("-", 0) == 0) {
@@ -361,6 +364,9 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
     app.add_option("--timeout", o.timeout_ms, "how long to wait for each answer, in milliseconds (default 3000)")
         ->type_name("MS")
         ->check(CLI::Range(1u, 600000u));
+    app.add_option("--record", o.record, "record every frame to and from the instrument into FILE (JSON lines); "
+                                         "--device replay:FILE plays it back")
+        ->type_name("FILE");
     app.add_flag("--json", o.json, "machine-readable output (list, info, status, sample-log, diag-log, clock get, schedule get)");
     app.footer("With exactly one instrument attached, no choice is needed.\n"
                "Exit codes: 0 success, 1 the instrument refused or answered an error, 2 usage,\n"
@@ -404,6 +410,13 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
         return e.get_exit_code() == 0 ? CLI_OK : CLI_USAGE;
     }
 
+    if (!o.record.empty()) {
+        if (const int error = recorder_start(o.record.c_str(), "veltranic-cli " VELTRANIC_VERSION); error != 0) {
+            io.err << "veltranic-cli: cannot record to " << o.record << ": " << std::strerror(error) << "\n";
+            return CLI_USAGE;
+        }
+    }
+    replay_clear_problem();
     int rc;
     if (list->parsed()) {
         rc = run_list(io, o);
@@ -423,5 +436,14 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
         }
     }
     link_close();
+    if (const std::string problem = replay_problem(); !problem.empty()) io.err << "veltranic-cli: replay: " << problem << "\n";
+    if (!o.record.empty()) {
+        // The command's own result stands; a recording that was asked for and is not whole
+        // makes it a failure all the same.
+        if (const int error = recorder_stop(); error != 0) {
+            io.err << "veltranic-cli: recording to " << o.record << " failed: " << std::strerror(error) << "\n";
+            if (rc == CLI_OK) rc = CLI_USAGE;
+        }
+    }
     return rc;
 }

@@ -2,11 +2,13 @@
 // USB. `veltranic-cli --help` lists the commands.
 #include "cli/cli.h"
 #include "platform/hid_system.h"
+#include "recording/replay.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
     hid_bus_register(hid_system_backend());
+    replay_bus_install();  // --device replay:FILE
     cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal()};
     return cli_run(argc, argv, io);
 }
