@@ -1,10 +1,19 @@
-// veltranic: the service tool for attached instruments. Takes no arguments.
+// veltranic: the service tool for attached instruments.
+//
+//   veltranic                 the instruments attached by USB
+//   veltranic --record FILE   records every frame to and from the instruments into FILE
+//   veltranic --replay FILE   lists the recording FILE (FILE?fast: without its pacing) as an
+//                             instrument beside them
 #include "app/main_window.h"
+#include "app/record_menu.h"
 #include "platform/hid_system.h"
+#include "recording/recorder.h"
 
 #include <QApplication>
 
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,8 +22,32 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("veltranic"));
     // Docks and task switchers find the desktop entry, and with it the icon, by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.veltranic.ServiceTool"));
+    record_options options;
+    QString error;
+    if (!record_parse_args(QApplication::arguments(), options, &error)) {
+        std::fprintf(stderr, "veltranic: %s\nusage: veltranic [--record FILE] [--replay FILE[?fast]]...\n", error.toLocal8Bit().constData());
+        return 2;
+    }
     hid_bus_register(hid_system_backend());
+    for (const QString& file : options.replays) {
+        if (record_replay_add(file, &error) != 0) {
+            std::fprintf(stderr, "veltranic: cannot replay %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    if (!options.record.isEmpty()) {
+        if (const int e = record_start(options.record); e != 0) {
+            std::fprintf(stderr, "veltranic: cannot record to %s: %s\n", options.record.toLocal8Bit().constData(), std::strerror(e));
+            return 2;
+        }
+    }
     app_register_windows();
     main_window_create();
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    const std::string recording = recorder_path();
+    if (const int e = record_stop(); e != 0) {
+        std::fprintf(stderr, "veltranic: recording to %s failed: %s\n", recording.c_str(), std::strerror(e));
+        return rc == 0 ? 1 : rc;
+    }
+    return rc;
 }
