@@ -84,6 +84,11 @@ struct device {
     size_t requests = 0;         // live requests since the replay started (for messages)
     std::map<bytes, size_t> answered;  // request key -> the exchange last answered for it
     size_t last_matched = SIZE_MAX;
+    // The exchange whose answers went out last, when it had any: its last answer's recorded time
+    // and when it was ready here.
+    size_t last_answer_item = SIZE_MAX;
+    uint64_t last_answer_t_us = 0;
+    steady::time_point last_answer_ready;
 };
 
 struct replay_file {
@@ -399,18 +404,32 @@ void mark_matched(device& d, size_t i, steady::time_point when) {
     if (d.last_matched == SIZE_MAX || i > d.last_matched) d.last_matched = i;
 }
 
-// Queues the recorded answers of exchange x for the live request with sequence number `seq`.
-void queue_answers(replay_file& f, replay_port& p, const item& x, uint8_t seq, steady::time_point now) {
-    const uint8_t recorded_seq = x.request[FRAME_SEQUENCE];
-    for (const recorded_response& r : x.responses) {
+// Queues the recorded answers of exchange x for the live request with sequence number `seq`,
+// each as long after the request as it came then. `after`, when set, is the exchange that came
+// just before x in the recording and was the last one answered: x's answers then also keep
+// their recorded distance from its last answer, which holds the pace of a run of exchanges
+// (an upgrade's blocks) where the time a request took to go out was part of it.
+void queue_answers(replay_file& f, device& d, replay_port& p, size_t x, uint8_t seq, steady::time_point now, bool after) {
+    const item& it = d.items[x];
+    const uint8_t recorded_seq = it.request[FRAME_SEQUENCE];
+    std::chrono::microseconds later{0};
+    if (!f.fast && after && !it.responses.empty() && d.last_answer_t_us <= it.t_us + it.responses[0].delay_us) {
+        const auto paced = d.last_answer_ready + std::chrono::microseconds(it.t_us + it.responses[0].delay_us - d.last_answer_t_us);
+        const auto plain = now + std::chrono::microseconds(it.responses[0].delay_us);
+        if (paced > plain) later = std::chrono::duration_cast<std::chrono::microseconds>(paced - plain);
+    }
+    for (const recorded_response& r : it.responses) {
         queued_report q;
-        q.ready_at = f.fast ? now : now + std::chrono::microseconds(r.delay_us);
+        q.ready_at = f.fast ? now : now + std::chrono::microseconds(r.delay_us) + later;
         q.frame = r.frame;
         // The same distance from the request's number as recorded: the answer to it carries
         // its number, a late answer to the one before carries that one's.
         q.frame[FRAME_SEQUENCE] = uint8_t(seq + uint8_t(r.frame[FRAME_SEQUENCE] - recorded_seq));
         p.input.push_back(std::move(q));
+        d.last_answer_ready = q.ready_at;
+        d.last_answer_t_us = it.t_us + r.delay_us;
     }
+    d.last_answer_item = it.responses.empty() ? SIZE_MAX : x;
     f.readers.notify_all();
 }
 
@@ -430,7 +449,10 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
     auto take = [&](size_t x) {
         mark_matched(d, x, now);
         d.answered[key] = x;
-        queue_answers(f, p, d.items[x], seq, now);
+        size_t before = x;  // the exchange recorded just before x in its session
+        while (before > 0 && d.items[before - 1].kind != item::exchange && d.items[before - 1].kind != item::open) --before;
+        const bool after = before > 0 && d.items[before - 1].kind == item::exchange && d.last_answer_item == before - 1;
+        queue_answers(f, d, p, x, seq, now, after);
         settle_cursor(d);
         // The answer was never recorded (the recording was cut off), so none comes: the link
         // gives up on it as it would on a silent instrument.
@@ -468,7 +490,7 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
     }
     // A repetition the recording does not hold at this place: the same answer as last time.
     if (auto it = d.answered.find(key); it != d.answered.end()) {
-        queue_answers(f, p, d.items[it->second], seq, now);
+        queue_answers(f, d, p, it->second, seq, now, false);
         return;
     }
     // The same command with other data (a time stamp the live program took afresh, say): the
@@ -774,6 +796,21 @@ std::vector<std::string> replay_device_paths(const std::string& file) {
     for (size_t n = 0; n < f->devices.size(); ++n)
         if (n != f->main_device) paths.push_back(f->devices[n].live_path);
     return paths;
+}
+
+std::string replay_path_of(const std::string& recorded_path) {
+    std::vector<std::shared_ptr<replay_file>> files;
+    {
+        std::lock_guard l(g_bus_lock);
+        files = g_files;
+    }
+    for (auto& f : files) {
+        std::lock_guard l(f->m);
+        if (!f->listed) continue;
+        for (const device& d : f->devices)
+            if (d.recorded_path == recorded_path) return d.live_path;
+    }
+    return {};
 }
 
 std::string replay_problem() {

@@ -32,6 +32,10 @@ int replay_bus_add(const std::string& file, std::string* error);
 // The paths under which the devices of a recording are opened and listed (main device first).
 std::vector<std::string> replay_device_paths(const std::string& file);
 
+// The path under which a listed recording plays the device it recorded at recorded_path (the
+// first such recording), or "" when none does.
+std::string replay_path_of(const std::string& recorded_path);
+
 // The first thing that went wrong in a replay since the start (or replay_clear_problem): a
 // recording that could not be read, or where and why a replay stopped. Empty when nothing did.
 std::string replay_problem();
