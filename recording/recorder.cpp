@@ -45,6 +45,9 @@ struct entry {
 
 // The most lines the writer takes at once: the queue's lock is held while they are copied.
 constexpr size_t WRITER_BATCH = 256;
+// The writer is woken only when a batch is waiting; otherwise it looks this often. A frame then
+// costs its exchange a lock and a copy, never a thread switch or a write to the file.
+constexpr auto WRITER_PERIOD = std::chrono::milliseconds(100);
 
 std::mutex g_m;  // guards everything down to g_writer_error
 std::condition_variable g_cv;
@@ -92,7 +95,7 @@ void enqueue(rec_kind kind, const char* dev, const uint8_t* frame, size_t len, i
     if (e.len) std::memcpy(e.frame, frame, e.len);
     e.value = value;
     if (ids) e.ids = *ids;
-    const bool wake = ++g_count == 1;
+    const bool wake = ++g_count == WRITER_BATCH;
     l.unlock();
     if (wake) g_cv.notify_one();
 }
@@ -163,7 +166,8 @@ void writer() {
         batch.clear();
         {
             std::unique_lock l(g_m);
-            g_cv.wait(l, [] { return g_stopping || (!g_hold && (g_count > 0 || g_dropped_unwritten > 0)); });
+            g_cv.wait_for(l, WRITER_PERIOD, [] { return g_stopping || (!g_hold && g_count >= WRITER_BATCH); });
+            if (g_hold && !g_stopping) continue;
             while (g_count > 0 && batch.size() < WRITER_BATCH) {
                 batch.push_back(g_queue[g_head]);
                 g_head = (g_head + 1) % g_queue.size();
