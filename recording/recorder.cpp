@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -331,7 +332,16 @@ int recorder_start(const char* path, const std::string& tool, recorder_failure_f
         g_stopping = false;
         g_active = true;
     }
-    g_writer = std::thread(writer);
+    try {
+        g_writer = std::thread(writer);
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard l(g_m);
+            g_active = false;
+        }
+        finish_output(EAGAIN);
+        return e.code().value() ? e.code().value() : EAGAIN;
+    }
     hid_bus_set_tap(&TAP);
     g_watch = hid_bus_watch(on_device_change, nullptr);
     // The devices present as the recording starts.
