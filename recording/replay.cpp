@@ -22,6 +22,9 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 using bytes = std::vector<uint8_t>;
+// A request as requests are compared: its bytes without report id and sequence number (as text,
+// which compares and orders as bytes).
+using request_key = std::string;
 
 constexpr const char* PREFIX = "replay:";
 constexpr const char* DEFAULT_IDS = "HID\\VID_04D8&PID_EABD";
@@ -37,7 +40,7 @@ struct item {
     uint64_t t_us = 0;
     // exchange
     bytes request;
-    bytes key;  // the request as it is compared: without report id and sequence number
+    request_key key;
     std::vector<recorded_response> responses;
     bool repeat = false;  // an earlier request to this device had the same bytes
     // open
@@ -80,9 +83,9 @@ struct device {
     bool bound = false;  // the open port's requests are matched against the session at `session`
     size_t session = 0;
     steady::time_point opened_at;
-    std::vector<bytes> history;  // the requests of the open port
+    std::vector<request_key> history;  // the requests of the open port
     size_t requests = 0;         // live requests since the replay started (for messages)
-    std::map<bytes, size_t> answered;  // request key -> the exchange last answered for it
+    std::map<request_key, size_t> answered;  // the exchange last answered for a request
     size_t last_matched = SIZE_MAX;
     // The exchange whose answers went out last, when it had any: its last answer's recorded time
     // and when it was ready here.
@@ -192,8 +195,8 @@ std::string live_path(const std::string& file, bool fast, size_t device_number, 
 
 // ---- loading ----------------------------------------------------------------------------------
 
-bytes key_of(const bytes& request) {
-    bytes key = request;
+request_key key_of(const bytes& request) {
+    request_key key(request.begin(), request.end());
     if (key.size() > FRAME_REPORT_ID) key[FRAME_REPORT_ID] = 0;
     if (key.size() > FRAME_SEQUENCE) key[FRAME_SEQUENCE] = 0;
     return key;
@@ -293,7 +296,7 @@ bool load(replay_file& f, std::string& error) {
     for (size_t n = 0; n < f.devices.size(); ++n) {
         device& d = f.devices[n];
         if (state[n].open != SIZE_MAX) d.items[state[n].open].session_end = d.items.size();
-        std::set<bytes> seen;
+        std::set<request_key> seen;
         for (item& it : d.items) {
             if (it.kind != item::exchange) continue;
             it.repeat = !seen.insert(it.key).second;
@@ -328,7 +331,7 @@ size_t first_exchange(const device& d, size_t open, size_t skip = 0) {
 }
 
 // Whether a recorded request answers a live one: the same bytes, or (loosely) the same command.
-bool same(const bytes& recorded, const bytes& live, bool loose) {
+bool same(const request_key& recorded, const request_key& live, bool loose) {
     if (!loose) return recorded == live;
     return recorded[FRAME_CODE] == live[FRAME_CODE] && recorded[FRAME_CODE + 1] == live[FRAME_CODE + 1];
 }
@@ -336,7 +339,7 @@ bool same(const bytes& recorded, const bytes& live, bool loose) {
 // The first session from item `from` on whose first requests are `requests`, returning its open
 // item and the exchange that answers the last of them. The search stops at an arrival or a
 // removal that has not happened yet: sessions beyond it belong to another life of the device.
-bool find_session(const device& d, size_t from, const std::vector<bytes>& requests, bool loose, size_t& open,
+bool find_session(const device& d, size_t from, const std::vector<request_key>& requests, bool loose, size_t& open,
                   size_t& answer) {
     for (size_t i = from; i < d.items.size(); ++i) {
         const item& it = d.items[i];
@@ -364,7 +367,7 @@ bool find_session(const device& d, size_t from, const std::vector<bytes>& reques
 // In the session the port is bound to, from the cursor on: the first exchange that answers the
 // request, passing over recorded repetitions the live program did not make. SIZE_MAX when none
 // does; *expected is the exchange at the cursor (SIZE_MAX when the session has no more).
-size_t find_in_session(const device& d, const bytes& key, bool loose, size_t* expected) {
+size_t find_in_session(const device& d, const request_key& key, bool loose, size_t* expected) {
     const size_t end = d.items[d.session].session_end;
     for (size_t i = d.cursor; i < end; ++i) {
         const item& it = d.items[i];
@@ -444,7 +447,7 @@ void stop_replay(replay_file& f, const device& d, const std::string& what) {
 // Answers one live request, or stops the replay where the request is not the recorded one.
 void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
     const auto now = steady::now();
-    const bytes key = key_of(request);
+    const request_key key = key_of(request);
     const uint8_t seq = request[FRAME_SEQUENCE];
     auto take = [&](size_t x) {
         mark_matched(d, x, now);
