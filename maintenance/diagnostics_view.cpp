@@ -1,10 +1,13 @@
 #include "maintenance/diagnostics_view.h"
 
+#include "link/link.h"
 #include "link/worker_thread.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/tasks_dialog.h"
 #include "ui/app_messages.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/poller.h"
 #include "ui_diagnostics_view.h"
 
@@ -49,7 +52,7 @@ public:
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear(); });
         connect(ui.tasks_button, &QPushButton::clicked, this, [this] { tasks_dialog_run(this, creation_param); });
-        connect(ui.led_button, &QPushButton::clicked, this, [] { diag_toggle_led(); });
+        connect(ui.led_button, &QPushButton::clicked, this, [this] { ui_await(this, [] { diag_toggle_led(); }); });
         poller.start(this, diag_poller);
     }
 
@@ -105,8 +108,14 @@ private:
                            "This will permanently wipe the diagnostic log on the sensor. Are you sure you want to do this?") !=
             UI_IDYES)
             return;
-        poller.stop();  // no record is read between here and the clear; what it posted is dropped
-        const int result = diag_clear_log();
+        // No record is read between here and the clear (the stopped poller's last exchange goes
+        // before it); what the poller posted is dropped.
+        ui_poller_end last_read = poller.stop();
+        const int result = ui_await(this, [&] {
+            last_read.wait(LINK_TIMEOUT_SERVICE_MS);
+            return diag_clear_log();
+        });
+        if (ui_window_gone(this)) return;
         if (result == 0) ui.log_list->clear();
         rereading_after_failed_clear = result != 0 && ui.log_list->topLevelItemCount() > 0;
         if (alive) poller.start(this, diag_poller);

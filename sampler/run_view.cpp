@@ -8,7 +8,10 @@
 #include "sampler/cartridge_dialog.h"
 #include "sampler/sample_log.h"
 #include "ui/app_messages.h"
+#include "link/link.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/poller.h"
 #include "ui_run_view.h"
 
@@ -78,20 +81,23 @@ private:
         poller.start(this, run_view_poll);
     }
 
+    // One exchange of a view button, waited for off the GUI thread: 0 or its failure.
+    int exchange(command_frame& f) { return ui_await(this, [&f] { return command_exchange(f); }); }
+
     void on_start() {
         run_settings s = run_settings_from_form(this);
         run_settings_save(s);
         command_frame f;
         if (s.bytes[1] == SCHEDULE_CONTROL) {
             frame_prepare(f, CMD_START_SCHEDULE, 0);
-            if (command_exchange(f) != 0)
+            if (exchange(f) != 0)
                 ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start schedule - check power supply");
             return;
         }
         put_u32le(s.bytes + 6, pc_clock_utc_seconds());
         frame_prepare(f, CMD_START_RUN, RUN_SETTINGS_SIZE);
         std::memcpy(frame_payload(f), s.bytes, RUN_SETTINGS_SIZE);
-        if (command_exchange(f) != 0)
+        if (exchange(f) != 0)
             ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start device - check power supply");
     }
 
@@ -99,12 +105,12 @@ private:
         command_frame f;
         if (status_control(run_status) == SCHEDULE_CONTROL) {
             frame_prepare(f, CMD_STOP_SCHEDULE, 0);
-            if (command_exchange(f) != 0)
+            if (exchange(f) != 0)
                 ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop schedule - check power supply");
             return;
         }
         frame_prepare(f, CMD_STOP_RUN, 0);
-        if (command_exchange(f) != 0)
+        if (exchange(f) != 0)
             ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop device - turn off the power");
     }
 
@@ -112,10 +118,16 @@ private:
         if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
                            "This will clear the log on the sampler. Do you want to continue?") != UI_IDYES)
             return;
-        poller.stop();  // rows it read and posted before now are dropped
+        // Rows it read and posted before now are dropped; its last exchange goes before the clear.
+        ui_poller_end last_read = poller.stop();
         command_frame f;
         frame_prepare(f, CMD_CLEAR_SAMPLE_LOG, 0);
-        if (command_exchange(f) == 0)
+        const int r = ui_await(this, [&] {
+            last_read.wait(LINK_TIMEOUT_SERVICE_MS);
+            return command_exchange(f);
+        });
+        if (ui_window_gone(this)) return;
+        if (r == 0)
             ui.sample_list->clear();
         else
             ui_message_fmt(this, "Clear Log", UI_MB_OK, "%s", "Failed to clear log");

@@ -51,14 +51,13 @@ int ui_exec(QDialog& dialog, bool* abandoned) {
     }
     running_dialog r;
     r.dialog = &dialog;
-    r.view = view_of(dialog.parentWidget());
-    if (r.view) r.view->hold();
+    r.view = ui_hold_view(dialog.parentWidget());
     g_running.push_back(&r);
+    dialog.setWindowModality(Qt::WindowModal);
     const int result = dialog.exec();
     g_running.erase(std::find(g_running.begin(), g_running.end(), &r));
     if (abandoned) *abandoned = r.abandoned;
-    // The last dialog of a retired view lets it go; it is freed once this handler has returned.
-    if (r.view && r.view->release() == 0 && r.view->retired()) r.view->deleteLater();
+    ui_release_view(r.view);
     return r.abandoned ? int(QDialog::Rejected) : result;
 }
 
@@ -79,3 +78,14 @@ void ui_retire_view(app_view* view) {
 }
 
 int ui_open_dialog_count() { return int(g_running.size()); }
+
+app_view* ui_hold_view(QWidget* w) {
+    app_view* v = view_of(w);
+    if (v) v->hold();
+    return v;
+}
+
+void ui_release_view(app_view* view) {
+    // The last holder of a retired view lets it go; it is freed once this handler has returned.
+    if (view && view->release() == 0 && view->retired()) view->deleteLater();
+}
