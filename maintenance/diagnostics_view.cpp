@@ -9,6 +9,7 @@
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui/poller.h"
+#include "ui/stale_watch.h"
 #include "ui_diagnostics_view.h"
 
 #include <QFile>
@@ -52,6 +53,13 @@ public:
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear(); });
         connect(ui.tasks_button, &QPushButton::clicked, this, [this] { tasks_dialog_run(this, creation_param); });
+        stale = new ui_stale_watch(this, int(READINGS_PERIOD.count()), [this](bool s) {
+            if (!alive) return;
+            // The readings shown are not the instrument's now: greyed, and the view says so.
+            ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
+            ui.stale_label->setVisible(s);
+            for (QWidget* w : {ui.state_edit, ui.voltage_edit, ui.temp_edit, ui.rh_edit}) w->setEnabled(!s);
+        });
         connect(ui.led_button, &QPushButton::clicked, this, [this] { ui_await(this, [] { diag_toggle_led(); }); });
         poller.start(this, diag_poller);
     }
@@ -65,6 +73,7 @@ public:
     // are, but the running flag still reaches the menus: a run that starts meanwhile must grey
     // the configuration items all the same.
     void show_status(const diag_status_cache& fresh) {
+        stale->answered();
         if (!ui.pause_check->isChecked()) {
             const diag_readings_update u = diag_readings_compare(cache, fresh);
             if (u.state) ui_set_text_fmt(ui.state_edit, "%s", u.state_text.c_str());
@@ -82,6 +91,7 @@ public:
     // and the rows stay in order. At any other time every record is shown, whatever its number
     // (an instrument may number its records afresh).
     void show_row(const diag_row& row) {
+        stale->answered();
         if (rereading_after_failed_clear) {
             if (row.counter <= last_counter) return;
             rereading_after_failed_clear = false;
@@ -155,6 +165,7 @@ private:
     bool rereading_after_failed_clear = false;
     int32_t last_counter = 0;
     bool alive = true;
+    ui_stale_watch* stale = nullptr;
     ui_poller poller;
 };
 

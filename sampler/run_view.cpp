@@ -13,6 +13,7 @@
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui/poller.h"
+#include "ui/stale_watch.h"
 #include "ui_run_view.h"
 
 #include <QRegularExpressionValidator>
@@ -22,6 +23,8 @@
 #include <cstring>
 
 namespace {
+
+constexpr int POLL_PERIOD_MS = 1000;
 
 run_view_dialog_fn g_cartridge_dialog = nullptr;
 QString g_save_path;  // the last chosen file, offered again for the rest of the program run
@@ -46,7 +49,17 @@ public:
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear_log(); });
         connect(ui.cartridge_display, &large_text_display::doubleClicked, this, [this] { on_cartridge_double_click(); });
         run_view_update_controls(this);
+        stale = new ui_stale_watch(this, POLL_PERIOD_MS, [this](bool s) { show_stale(s); });
         start_poller();
+    }
+
+    // No answer for a while: the status shown is not the instrument's now, and says so.
+    void show_stale(bool s) {
+        if (!alive) return;
+        ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
+        ui.stale_label->setVisible(s);
+        ui.status_group->setEnabled(!s);
+        ui.cartridge_display->setEnabled(!s);
     }
 
     void shutdown() override {
@@ -61,6 +74,7 @@ public:
     // Rows arrive from the poller in record order: a new row at index n, or the newest row
     // rewritten in place.
     void show_row(int n, bool rewrite, const sample_log_row& row) {
+        stale->answered();
         QTreeWidget* list = ui.sample_list;
         const int first = ui_list_cell_fmt(list, n, rewrite ? -1 : 0, 0, "%s", row.cells[0].c_str());
         if (!rewrite && first != n) return;
@@ -72,6 +86,7 @@ public:
     Ui::run_view_form ui;
     status_record run_status;
     bool alive = true;
+    ui_stale_watch* stale = nullptr;
 
 private:
     void start_poller() {
@@ -178,7 +193,7 @@ int run_view_poll(worker_thread* self) {
         if (status_read(s) == 0) ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
         sample_log_fetch(self, view, cursor);
         if (worker_thread_stopping(self)) return 0;
-        worker_thread_wait(self, 1000);
+        worker_thread_wait(self, POLL_PERIOD_MS);
         if (worker_thread_stopping(self)) return 0;
     }
 }
@@ -193,6 +208,7 @@ void run_view_take_status(app_view* view, const status_record& status) {
     run_view* v = as_run(view);
     if (!v) return;
     v->run_status = status;
+    v->stale->answered();
     run_view_show_status(v);
     run_view_update_controls(v);
 }

@@ -219,6 +219,7 @@ void ui_await_run(QWidget* window, const std::function<void()>& work) {
     while (shown && !shown->window()->isVisible() && shown->window()->parentWidget()) shown = shown->window()->parentWidget();
     QPointer<QWidget> top = shown ? shown->window() : nullptr;
     app_view* view = ui_hold_view(window);
+    const int abandoned_before = ui_abandon_count();
     hold(top);
     ++g_waits;
     QPointer<wait_overlay> overlay;
@@ -247,6 +248,7 @@ void ui_await_run(QWidget* window, const std::function<void()>& work) {
     --g_waits;
     unhold(top);
     ui_release_view(view);
+    if (ui_abandon_count() != abandoned_before) ui_abandon_handler();
     if (state->failure) std::rethrow_exception(state->failure);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -20,6 +21,8 @@ struct running_dialog {
 
 // The dialogs running now, innermost last (GUI thread only).
 std::vector<running_dialog*> g_running;
+int g_abandon_count = 0;
+bool g_handler_abandoned = false;
 
 app_view* view_of(QWidget* w) {
     for (; w; w = w->parentWidget())
@@ -37,6 +40,7 @@ void abandon(running_dialog* r) {
 }  // namespace
 
 bool ui_window_gone(const QWidget* w) {
+    if (g_handler_abandoned) return true;
     for (; w; w = w->parentWidget()) {
         if (auto* v = qobject_cast<const app_view*>(w); v && v->retired()) return true;
         if (w->property(ABANDONED).toBool()) return true;
@@ -61,7 +65,16 @@ int ui_exec(QDialog& dialog, bool* abandoned) {
     return r.abandoned ? int(QDialog::Rejected) : result;
 }
 
+int ui_abandon_count() { return g_abandon_count; }
+
+void ui_abandon_handler() {
+    if (g_handler_abandoned) return;
+    g_handler_abandoned = true;
+    QTimer::singleShot(0, [] { g_handler_abandoned = false; });
+}
+
 void ui_abandon_dialogs() {
+    ++g_abandon_count;
     const std::vector<running_dialog*> running = g_running;
     for (running_dialog* r : running) abandon(r);
 }

@@ -25,6 +25,12 @@ int ui_exec(QDialog& dialog, bool* abandoned = nullptr);
 
 // Closes every dialog that is running (the connected instrument went away).
 void ui_abandon_dialogs();
+// How often ui_abandon_dialogs has run: a wait that sees it change knows the instrument went.
+int ui_abandon_count();
+// After a wait in which the instrument went away, the rest of the handler that waited works for
+// an instrument that is gone: until control is back in the event loop, every window counts as
+// gone (ui_window_gone), so no message of the handler is shown and no dialog opened.
+void ui_abandon_handler();
 
 // Takes a view out of service: stops it (app_view::shutdown), hides it, closes its dialogs and
 // destroys it once none of them is running any more.
