@@ -173,8 +173,8 @@ private:
 int diag_refresh_readings(worker_thread* self) {
     diag_status_cache status;
     if (diag_get_status(status) != 0) return 1;
-    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
-    ui_poll_post(self, [view, status] { view->show_status(status); });
+    QObject* window = ui_poll_window(self);  // named here, looked at only on the GUI thread
+    ui_poll_post(self, [window, status] { static_cast<diagnostics_view*>(window)->show_status(status); });
     return 0;
 }
 
@@ -182,7 +182,9 @@ int diag_refresh_readings(worker_thread* self) {
 // record it has waiting, 2 ms apart, then a 500 ms wait. A drain can last as long as the
 // instrument writes faster than the link reads, so the readings are refreshed within it too.
 int diag_poller(worker_thread* self) {
-    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
+    // The view may be gone by the time this runs: it is only named here, and the calls posted
+    // to it run only while it is there.
+    QObject* window = ui_poll_window(self);
     bool started = false;
     for (;;) {
         if (!started) started = diag_log_read_start() == 0;
@@ -199,7 +201,7 @@ int diag_poller(worker_thread* self) {
             log_record record;
             if (diag_log_read(record) != 0) break;
             diag_row row = diag_row_from_record(record);
-            ui_poll_post(self, [view, row = std::move(row)] { view->show_row(row); });
+            ui_poll_post(self, [window, row = std::move(row)] { static_cast<diagnostics_view*>(window)->show_row(row); });
         }
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, 500);

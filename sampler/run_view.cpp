@@ -163,7 +163,9 @@ run_view* as_run(app_view* v) { return v && v->view_id() == VIEW_RUN ? static_ca
 
 // Reads new sample log records one at a time with a short pause before each; the newest
 // record is read again on every pass so its row follows the instrument.
-void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cursor) {
+// The window is only named on the poller's thread, never looked at: it may be gone by now, and
+// the calls posted to it run only while it is there.
+void sample_log_fetch(worker_thread* self, QObject* window, sample_log_cursor& cursor) {
     for (;;) {
         if (worker_thread_pause(self)) return;
         sample_log_record record;
@@ -172,7 +174,7 @@ void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cu
             const int n = cursor.next;
             const bool rewrite = cursor.rewrite;
             sample_log_row row = sample_log_cells(record);
-            ui_poll_post(self, [view, n, rewrite, row] { view->show_row(n, rewrite, row); });
+            ui_poll_post(self, [window, n, rewrite, row] { static_cast<run_view*>(window)->show_row(n, rewrite, row); });
             cursor.next = uint16_t(cursor.next + 1);
             cursor.rewrite = false;
             continue;
@@ -186,12 +188,12 @@ void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cu
 }
 
 int run_view_poll(worker_thread* self) {
-    auto* view = static_cast<run_view*>(ui_poll_window(self));
+    QObject* window = ui_poll_window(self);
     sample_log_cursor cursor;
     for (;;) {
         status_record s;
-        if (status_read(s) == 0) ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
-        sample_log_fetch(self, view, cursor);
+        if (status_read(s) == 0) ui_poll_post(self, [window, s] { run_view_take_status(static_cast<run_view*>(window), s); });
+        sample_log_fetch(self, window, cursor);
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, POLL_PERIOD_MS);
         if (worker_thread_stopping(self)) return 0;
