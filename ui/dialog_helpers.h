@@ -69,7 +69,8 @@ uintptr_t ui_list_row_value(const QTreeWidget* list, int row);
 // Widens (never narrows) each column so its texts are not cut.
 void ui_list_fit_columns(QTreeWidget* list);
 // The list as comma-separated text: the captions line, then one line per row, each cell as
-// shown (at most 255 characters), unquoted.
+// shown (at most 255 characters), quoted only when it holds a comma, a quote, CR or LF
+// (link/text_tables.h).
 std::string ui_list_text(const QTreeWidget* list, int columns);
 // Writes that text to an open file. Returns the rows, or -1 when the write failed.
 int ui_list_export(const QTreeWidget* list, int columns, FILE* file);

@@ -33,7 +33,7 @@ std::string exported(const QTreeWidget& list, int columns, int* rows) {
 
 const list_column COLUMNS[] = {{"Name", 10}, {"Serial Number", 10}};
 
-TEST(ListHelpers, ExportWritesCaptionsAndRowsUnquoted) {
+TEST(ListHelpers, ExportQuotesOnlyCellsThatWouldSplitALine) {
     QTreeWidget list;
     ui_list_columns(&list, COLUMNS, 2);
     int rows = -1;
@@ -44,7 +44,7 @@ TEST(ListHelpers, ExportWritesCaptionsAndRowsUnquoted) {
     EXPECT_EQ(ui_list_cell_fmt(&list, 0, 1, 0, "%u", 12u), 1);
     EXPECT_EQ(ui_list_cell_fmt(&list, 1, 0, 8, "%s", "Smith, J"), 1);
     EXPECT_EQ(ui_list_cell_fmt(&list, 1, 1, 0, "%s", "\"13\""), 1);
-    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\nSampler,12\nSmith, J,\"13\"\n");
+    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\nSampler,12\n\"Smith, J\",\"\"\"13\"\"\"\n");
     EXPECT_EQ(rows, 2);
     EXPECT_EQ(ui_list_row_value(&list, 1), 8u);
 }
