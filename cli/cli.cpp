@@ -226,10 +226,8 @@ int run_diag_log(cli_io& io, const options& o) {
         }
         return deliver(io, o, list.dump(2) + "\n");
     }
-    // Exactly the file that Save Diagnostics writes.
-    std::vector<diag_row> rows;
-    for (const log_record& r : records) rows.push_back(diag_row_from_record(r));
-    return deliver(io, o, diag_log_file_text(rows));
+    // Exactly the file that Save Diagnostics writes, lost records included.
+    return deliver(io, o, diag_log_file_text(diag_rows_from_records(records)));
 }
 
 // Progress of an upgrade: a bar that redraws itself on a terminal, otherwise a line at every
