@@ -279,6 +279,16 @@ TEST_F(CliTest, ARefusedBlockEndsTheUpgradeWithoutTheEndBlock) {
     dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.installed_firmware.empty()); });
 }
 
+#ifndef _WIN32  // a device file
+TEST_F(CliTest, AnImageThatIsNoRegularFileIsRefusedBeforeAnyBlock) {
+    auto dev = sim_bus_add(named("HARBOUR-2", 2002, sim_mode::bootloader));
+    const cli_result r = run({"upgrade", "/dev/zero", "--yes"});
+    EXPECT_EQ(r.rc, CLI_USAGE);
+    EXPECT_EQ(r.err, "veltranic-cli: upgrade: cannot read /dev/zero: not a regular file\n");
+    EXPECT_TRUE(sent(dev, CMD_WRITE_IMAGE_BLOCK).empty());
+}
+#endif
+
 TEST_F(CliTest, TheBootloaderIsUpgradedOnlyWhereTheInstrumentAllowsIt) {
     auto plain = sim_bus_add(named("RIVER-1", 101));
     cli_result r = run({"upgrade", image(100), "--bootloader", "--yes", "--device", "sim:1"});
