@@ -293,6 +293,8 @@ void sim_sampler::fill_status(uint8_t out[36], uint64_t now_ms) {
     put_u32le(out + 28, next_event);
     out[32] = waypoint;
     put_u16le(out + 34, top_cartridge);
+    for (int i = 0; i < SIM_READING_COUNT; ++i)
+        if (forced_readings[i]) put_f32le(out + 4 + 4 * i, *forced_readings[i]);
 }
 
 void sim_sampler::fill_record(size_t index, uint8_t out[34]) const {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,17 @@ struct sim_event {
     std::string message;
 };
 
+// The readings of the status record, in the record's order (payload bytes 4 + 4 x index, single
+// precision floats).
+enum sim_reading : uint8_t {
+    SIM_READING_VOLTAGE,
+    SIM_READING_TEMPERATURE,
+    SIM_READING_HUMIDITY,
+    SIM_READING_FLOW_VOLUME,
+    SIM_READING_MAX_PRESSURE,
+    SIM_READING_COUNT,
+};
+
 struct sim_sampler {
     bool powered = true;
     uint8_t state = 2;      // idle
@@ -67,6 +79,9 @@ struct sim_sampler {
     float flow_volume = 0;
     float max_pressure = 0;
     float flow_rate = 0.4f;  // l/s while pumping a sample
+    // Readings the status answers as set here rather than as measured (0.0 from a sensor that
+    // is not fitted, NaN from one that failed); the run goes on as measured underneath.
+    std::optional<float> forced_readings[SIM_READING_COUNT];
     std::vector<sim_sample_record> log;
     // What the sampler has said since the diagnostic log last took it (oldest first).
     std::vector<sim_event> events;
