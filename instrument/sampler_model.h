@@ -105,6 +105,7 @@ struct sim_sampler {
     uint32_t schedule_base = 0;
     size_t next_waypoint = 0;
     uint64_t idle_since_ms = 0;  // when the last run ended: a late event starts no earlier
+    uint64_t reached_ms = 0;     // the latest time any call has brought the sampler to
 
     uint32_t clock(uint64_t now_ms) const { return clock_base + uint32_t(now_ms / 1000); }
     bool running() const { return state > 2; }
@@ -126,6 +127,8 @@ struct sim_sampler {
     void fill_log(int n, uint64_t now_ms);
 
 private:
+    // The later of now_ms and the time already reached: time never runs back for the sampler.
+    uint64_t reach(uint64_t now_ms);
     void say(uint64_t at_ms, uint8_t severity, const char* function, int32_t line, std::string message);
     void begin_cartridge(uint64_t now_ms);
     void finish_cartridge(uint64_t end_ms, bool cancelled);
