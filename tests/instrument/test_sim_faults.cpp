@@ -28,7 +28,8 @@ protected:
     void SetUp() override {
         sim_bus_install();
         sim_bus_reset();
-        dev = sim_bus_add();
+        const sim_device_config config;
+        dev = sim_bus_add(config);
         ASSERT_EQ(link_open(dev->path().c_str(), TIMEOUT_MS), 0);
     }
     void TearDown() override {
