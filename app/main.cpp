@@ -6,6 +6,8 @@
 //                             instrument beside them
 #include "app/main_window.h"
 #include "app/record_menu.h"
+#include "link/link.h"
+#include "link/worker_thread.h"
 #include "platform/hid_system.h"
 #include "recording/recorder.h"
 
@@ -43,11 +45,16 @@ int main(int argc, char** argv) {
     }
     app_register_windows();
     main_window_create();
-    const int rc = QApplication::exec();
+    const int result = QApplication::exec();
+    // A poller that a window stopped may still be finishing its exchange: the closed link ends
+    // it at once, and the program waits for it before its own objects go.
+    link_close();
+    worker_thread_join_all(2000);
+    // The recording ends after the last exchange, so that it holds the close.
     const std::string recording = recorder_path();
     if (const int e = record_stop(); e != 0) {
         std::fprintf(stderr, "veltranic: recording to %s failed: %s\n", recording.c_str(), std::strerror(e));
-        return rc == 0 ? 1 : rc;
+        return result == 0 ? 1 : result;
     }
-    return rc;
+    return result;
 }

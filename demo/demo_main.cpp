@@ -17,6 +17,8 @@
 #include "demo/panel.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
+#include "link/link.h"
+#include "link/worker_thread.h"
 #include "platform/hid_system.h"
 #include "recording/recorder.h"
 #include "recording/replay.h"
@@ -205,6 +207,9 @@ int main(int argc, char** argv) {
     if (const int at = int(args.indexOf(QStringLiteral("--measure-cpu"))); at > 0 && at + 1 < args.size())
         measure_cpu(args[at + 1].toInt());
     const int rc = QApplication::exec();
+    // Pollers that the windows stopped end their last exchange before the instruments go.
+    link_close();
+    worker_thread_join_all(2000);
     if (const std::string problem = replay_problem(); !problem.empty())
         std::fprintf(stderr, "veltranic-demo: replay: %s\n", problem.c_str());
     const std::string recorded = recorder_path();
