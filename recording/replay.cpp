@@ -365,16 +365,16 @@ bool find_session(const device& d, size_t from, const std::vector<request_key>& 
 }
 
 // In the session the port is bound to, from the cursor on: the first exchange that answers the
-// request, passing over recorded repetitions the live program did not make. SIZE_MAX when none
-// does; *expected is the exchange at the cursor (SIZE_MAX when the session has no more).
+// request. Recorded repetitions of other requests on the way are left where they are (the live
+// program may still make them: a poller's and a window's requests interleave otherwise from one
+// run to the next); any other exchange on the way ends the search. SIZE_MAX when none answers;
+// *expected is the first exchange not answered yet (SIZE_MAX when the session has no more).
 size_t find_in_session(const device& d, const request_key& key, bool loose, size_t* expected) {
     const size_t end = d.items[d.session].session_end;
     for (size_t i = d.cursor; i < end; ++i) {
         const item& it = d.items[i];
-        if (it.is_event()) {
-            if (it.passed) continue;
-            break;  // the device went: nothing after it answers
-        }
+        if (it.passed) continue;
+        if (it.is_event()) break;  // the device went: nothing after it answers
         if (it.kind != item::exchange) continue;
         if (expected && *expected == SIZE_MAX) *expected = i;
         if (same(it.key, key, loose)) return i;
@@ -477,7 +477,6 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
     // The same request, in order.
     if (d.bound) {
         if (const size_t x = find_in_session(d, key, false, &expected); x != SIZE_MAX) {
-            pass_to(d, x);
             take(x);
             return;
         }
@@ -500,7 +499,6 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
     // recorded answer to it, at its place.
     if (d.bound) {
         if (const size_t y = find_in_session(d, key, true, nullptr); y != SIZE_MAX) {
-            pass_to(d, y);
             take(y);
             return;
         }

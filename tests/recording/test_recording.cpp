@@ -237,6 +237,40 @@ TEST_F(RecordingTest, ReplayFollowsTheRecordingAndStopsWhereARequestDiffers) {
     }
 }
 
+// Two pollers' requests interleave otherwise from one run to the next: each still gets its own
+// recorded answers in their order, none is lost to the other's.
+TEST_F(RecordingTest, InterleavedRepetitionsKeepTheirOwnOrder) {
+    auto dev = sim_bus_add();
+    dev->use_stepped_clock(true);
+    const std::string file = dir + "/interleaved.jsonl";
+    ASSERT_EQ(recorder_start(file.c_str(), "test"), 0);
+    ASSERT_EQ(link_open(dev->path().c_str(), 1000), 0);
+    std::vector<command_frame> clock_answers;
+    for (uint16_t code : {CMD_GET_CLOCK, CMD_GET_STATUS, CMD_GET_CLOCK, CMD_GET_STATUS, CMD_GET_CLOCK}) {
+        dev->advance_clock(60000);  // every clock answer its own minute
+        command_frame f = request(code);
+        ASSERT_EQ(link_transact(f), LINK_OK);
+        if (code == CMD_GET_CLOCK) clock_answers.push_back(f);
+    }
+    link_close();
+    ASSERT_EQ(recorder_stop(), 0);
+    sim_bus_reset();
+
+    ASSERT_EQ(link_open(("replay:" + file + "?fast").c_str(), 300), 0);
+    std::vector<command_frame> clocks;
+    for (uint16_t code : {CMD_GET_CLOCK, CMD_GET_STATUS, CMD_GET_STATUS, CMD_GET_CLOCK, CMD_GET_CLOCK}) {
+        command_frame f = request(code);
+        ASSERT_EQ(link_transact(f), LINK_OK);
+        if (code == CMD_GET_CLOCK) clocks.push_back(f);
+    }
+    link_close();
+    ASSERT_EQ(clocks.size(), 3u);
+    for (size_t i = 0; i < clocks.size(); ++i)
+        EXPECT_EQ(0, std::memcmp(clocks[i].bytes + FRAME_PAYLOAD, clock_answers[i].bytes + FRAME_PAYLOAD, FRAME_PAYLOAD_MAX)) << i;
+    EXPECT_NE(0, std::memcmp(clock_answers[0].bytes + FRAME_PAYLOAD, clock_answers[1].bytes + FRAME_PAYLOAD, FRAME_PAYLOAD_MAX));
+    EXPECT_EQ(replay_problem(), "");
+}
+
 // A recording cut off in the middle of an exchange (a program that died, a torn last line)
 // ends its replay with a link failure, not a wait without end.
 TEST_F(RecordingTest, ARecordingThatEndsMidExchangeEndsTheReplayWithALinkFailure) {
