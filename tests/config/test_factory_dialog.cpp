@@ -123,19 +123,54 @@ TEST_F(FactoryDialogTest, SaveBuildsTheRecordFromZeroAndShowsWhatWasReadBack) {
     });
 }
 
-TEST_F(FactoryDialogTest, NamesOfOtherCharactersKeepSaveClosedAndLongerOnesAreCut) {
+// One name rule with the identification dialog: a 21st character is not cut off without a
+// word but kept, red, with the reason as the tooltip. Serial numbers are whole numbers; nothing
+// typed is dropped ("12,5" as 125), and one beyond 16 bits is saved as 65535.
+TEST_F(FactoryDialogTest, NamesAndSerialsAreRedWithTheirReasonAndNeverCut) {
     plug_mode(sim_mode::firmware);
     EXPECT_TRUE(drive(DIALOG_FACTORY, [&](QDialog* d) {
         type_password(d, "quoll");
         QLineEdit* name = edit(d, "name_edit");
+        QPushButton* save = push(d, "save_button");
         name->setText(QStringLiteral("\u00e9t\u00e9"));
         EXPECT_TRUE(red(name));
-        EXPECT_FALSE(push(d, "save_button")->isEnabled());
-        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
-        EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJKLMNOPQRST"));  // at most 20 characters
+        EXPECT_FALSE(save->isEnabled());
+        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
         EXPECT_FALSE(red(name));
-        EXPECT_TRUE(push(d, "save_button")->isEnabled());
+        EXPECT_TRUE(name->toolTip().isEmpty());
+        QTest::keyClicks(name, QStringLiteral("U"));
+        EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
+        EXPECT_TRUE(red(name));
+        EXPECT_FALSE(save->isEnabled());
+        EXPECT_EQ(name->toolTip(), QStringLiteral("At most 20 printable ASCII characters (one byte each)."));
+        save->click();
+        name->setText(QStringLiteral("BOARD-2"));
+        EXPECT_TRUE(save->isEnabled());
+
+        for (const char* field : {"serial_edit", "board_serial_edit"}) {
+            QLineEdit* e = edit(d, field);
+            for (const char* bad : {"12,5", "-5", ""}) {
+                e->clear();
+                QTest::keyClicks(e, QString::fromUtf8(bad));
+                EXPECT_EQ(e->text(), QString::fromUtf8(bad)) << field;
+                EXPECT_TRUE(red(e)) << field << " " << bad;
+                EXPECT_FALSE(save->isEnabled()) << field << " " << bad;
+                save->click();
+            }
+            EXPECT_EQ(e->toolTip(), QStringLiteral("A whole number from 0 to 65535. A larger one is saved as 65535."));
+            e->setText(QStringLiteral("70000"));
+            EXPECT_FALSE(red(e)) << field;
+        }
+        EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
+        save->click();
+        // What was stored, as read back.
+        EXPECT_EQ(edit(d, "serial_edit")->text(), QStringLiteral("65535"));
+        EXPECT_EQ(edit(d, "board_serial_edit")->text(), QStringLiteral("65535"));
     }));
+    auto sets = sent(CMD_SET_DEVICE_INFO);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(std::memcmp(frame_payload(sets[0]) + 2, "BOARD-2", 8), 0);
+    EXPECT_EQ(get_u16le(frame_payload(sets[0]) + 24), 65535);
 }
 
 TEST_F(FactoryDialogTest, OlderFirmwareThatDropsTheBoardSerialIsAFailedSave) {

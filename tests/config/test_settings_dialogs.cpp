@@ -1,11 +1,13 @@
 // Flow meter, cleaning, RS-232 and device identification dialogs against the virtual
 // instrument: what they show, the exact bytes they send, and how they fail.
+#include "config/rs232.h"
 #include "link/bytes.h"
 #include "settings_fixture.h"
 
 #include <QLabel>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -23,12 +25,11 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
     const struct {
         const char* typed;
         uint32_t pulses;
-    } cases[] = {{"0", 0}, {"abc", 0}, {"-5", 0}, {"", 0}, {"5000000000", 4294967295u}, {"4294967297", 4294967295u},
-                 {"12345", 12345}};
+    } cases[] = {{"0", 0}, {"5000000000", 4294967295u}, {"4294967297", 4294967295u}, {" 12345 ", 12345}};
     for (const auto& c : cases) {
         dev->clear_requests();
         messages.clear();
-        QString shown;
+        QString shown, after;
         EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) {
             EXPECT_EQ(d->windowTitle(), QStringLiteral("Configure Flow Sensor"));
             QLineEdit* e = edit(d, "pulses_edit");
@@ -37,6 +38,7 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
             e->setText(QString::fromUtf8(c.typed));
             push(d, "save_button")->click();
             EXPECT_TRUE(d->isVisible());  // Save leaves the dialog open
+            after = e->text();
         }));
         auto sets = sent(CMD_SET_CONFIG_BLOCK);
         ASSERT_EQ(sets.size(), 1u) << c.typed;
@@ -46,12 +48,41 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
         EXPECT_EQ(sent(CMD_GET_CONFIG_BLOCK).size(), 1u);
         ASSERT_EQ(messages.size(), 1u);
         expect_message(0, "Save", "Flow Meter Config Saved");
+        // After the save the field shows what the instrument holds, not what was typed.
+        EXPECT_EQ(after, QString::number(c.pulses)) << c.typed;
         if (c.pulses == 12345) {
             EXPECT_EQ(shown, QStringLiteral("4294967295"));  // what the case before saved
         }
     }
     // The value survives reopening.
     EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) { EXPECT_EQ(edit(d, "pulses_edit")->text(), QStringLiteral("12345")); }));
+}
+
+// On this decimal-comma desktop "10.000" means ten thousand to the operator: it must not be
+// stored as 10 or as 0, nor "10000.5", "abc", "-5" or nothing at all as 0.
+TEST_F(FlowMeterDialogTest, TextThatIsNoWholeNumberIsRedBlocksSaveAndSaysWhatTheFieldTakes) {
+    plug_and_open();
+    const QString takes = QStringLiteral(
+        "Datasheet estimates 10000 for water at 25C\nA whole number from 0 to 4294967295 (pulses per litre). "
+        "A larger one is saved as 4294967295.");
+    EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) {
+        QLineEdit* e = edit(d, "pulses_edit");
+        QPushButton* save = push(d, "save_button");
+        for (const char* bad : {"10000.5", "abc", "10.000", "-5", "", "1e4", "0x10"}) {
+            e->setText(QString::fromUtf8(bad));
+            EXPECT_TRUE(red(e)) << bad;
+            EXPECT_FALSE(save->isEnabled()) << bad;
+            EXPECT_EQ(e->toolTip(), takes) << bad;
+            save->click();
+            EXPECT_EQ(e->text(), QString::fromUtf8(bad));  // kept as typed, for the operator to mend
+        }
+        e->setText(QStringLiteral("10000"));
+        EXPECT_FALSE(red(e));
+        EXPECT_TRUE(save->isEnabled());
+        EXPECT_EQ(e->toolTip(), QStringLiteral("Datasheet estimates 10000 for water at 25C"));
+    }));
+    EXPECT_TRUE(sent(CMD_SET_CONFIG_BLOCK).empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(FlowMeterDialogTest, AFailedReadShowsNoDialogAndAFailedSaveKeepsTheTypedValue) {
@@ -88,13 +119,14 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_TRUE(waste->isChecked());  // any non-zero byte
         EXPECT_EQ(edit(d, "flow_time_edit")->text(), QStringLiteral("10"));
         EXPECT_EQ(edit(d, "speed_edit")->text(), QStringLiteral("250"));  // shown as stored
+        EXPECT_FALSE(red(edit(d, "speed_edit")));  // and saved as 100, not refused
         EXPECT_EQ(edit(d, "flush_edit")->text(), QStringLiteral("40"));
 
         edit(d, "flow_time_edit")->setText(QStringLiteral("4294967297"));  // not 1
         waste->setChecked(false);
         edit(d, "speed_edit")->setText(QStringLiteral("150"));
-        edit(d, "bleach_time_edit")->setText(QStringLiteral("abc"));
-        edit(d, "dwell_edit")->setText(QStringLiteral("-5"));
+        edit(d, "bleach_time_edit")->setText(QStringLiteral("0"));
+        edit(d, "dwell_edit")->setText(QStringLiteral(" 0"));
         edit(d, "flush_edit")->setText(QStringLiteral("70000"));
         push(d, "save_button")->click();
         // The read-back shows what was stored.
@@ -105,7 +137,6 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_EQ(edit(d, "dwell_edit")->text(), QStringLiteral("0"));
         EXPECT_TRUE(d->isVisible());
 
-        edit(d, "dwell_edit")->setText(QString());
         waste->setChecked(true);
         push(d, "save_button")->click();
     }));
@@ -122,6 +153,37 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_TRUE(child<QCheckBox>(d, "waste_check")->isChecked());
         EXPECT_EQ(edit(d, "speed_edit")->text(), QStringLiteral("100"));
     }));
+}
+
+// Typed as keys, the way an operator types: a comma or a sign is not dropped to leave another
+// number ("12,5" as 125, "-5" as 5); the field keeps it, red, and Save stays disabled.
+TEST_F(CleaningDialogTest, TextThatIsNoWholeNumberIsKeptRedAndBlocksSave) {
+    plug_and_open();
+    EXPECT_TRUE(drive(DIALOG_CLEANING, [&](QDialog* d) {
+        QPushButton* save = push(d, "save_button");
+        for (const char* field : {"flow_time_edit", "speed_edit", "bleach_time_edit", "dwell_edit", "flush_edit"}) {
+            QLineEdit* e = edit(d, field);
+            const QString stored = e->text();
+            for (const char* bad : {"12,5", "-5", "abc", "2.5"}) {
+                e->clear();
+                QTest::keyClicks(e, QString::fromUtf8(bad));
+                EXPECT_EQ(e->text(), QString::fromUtf8(bad)) << field;
+                EXPECT_TRUE(red(e)) << field << " " << bad;
+                EXPECT_FALSE(save->isEnabled()) << field << " " << bad;
+                save->click();
+            }
+            e->clear();  // empty is no number either
+            EXPECT_TRUE(red(e)) << field;
+            EXPECT_FALSE(save->isEnabled()) << field;
+            EXPECT_EQ(e->toolTip(), std::string(field) == "speed_edit"
+                                        ? QStringLiteral("A whole number from 0 to 100 (% of max). A larger one is saved as 100.")
+                                        : QStringLiteral("A whole number from 0 to 65535 (seconds). A larger one is saved as 65535."));
+            e->setText(stored);
+            EXPECT_FALSE(red(e)) << field;
+            EXPECT_TRUE(save->isEnabled()) << field;
+        }
+    }));
+    EXPECT_TRUE(sent(CMD_SET_CLEANING_CONFIG).empty());
 }
 
 TEST_F(CleaningDialogTest, AFailedReadBackIsReportedWhileTheInstrumentHoldsTheNewValues) {
@@ -197,10 +259,10 @@ TEST_F(Rs232DialogTest, TheRetiredProtocolIsAnnouncedOnceAndTheStoredLineSetting
 
 TEST_F(Rs232DialogTest, ChoosingAProtocolShowsItsDefaultsAndSendsNothing) {
     plug_and_open();
-    store_rs232(*dev, 300, 3, 5, 2, 7);  // nothing of it in the tables
+    store_rs232(*dev, 300, 3, 5, 2, 7);  // neither the baud rate nor the protocol in the tables
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_TRUE(messages.empty());  // an unknown protocol is shown as the first row, silently
-        EXPECT_EQ(selections(d), (QStringList{"1200", "5", "2", "Mark", "None"}));
+        EXPECT_TRUE(messages.empty());  // an unknown protocol is shown as itself, silently
+        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "5", "2", "Mark", "7 (not in list)"}));
         dev->clear_requests();
         QComboBox* protocol = combo(d, "protocol_box");
         protocol->setCurrentIndex(1);
@@ -221,7 +283,9 @@ TEST_F(Rs232DialogTest, ChoosingAProtocolShowsItsDefaultsAndSendsNothing) {
     EXPECT_EQ(sent(CMD_GET_RS232_CONFIG).size(), 1u);  // the read-back
 }
 
-TEST_F(Rs232DialogTest, AStoredRecordIsShownWithoutBeingResetAndAnUnknownBaudRateIsSavedAsTheFirstRow) {
+// What the instrument holds is shown as it is, and a Save that leaves a combo alone keeps it:
+// a baud rate of 300 is not turned into 1200, nor an unwritten record into the first rows.
+TEST_F(Rs232DialogTest, AStoredValueOutsideTheListsIsShownAsSuchAndKeptBySave) {
     plug_and_open();
     store_rs232(*dev, 115200, 1, 7, 2, 3);
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
@@ -229,14 +293,33 @@ TEST_F(Rs232DialogTest, AStoredRecordIsShownWithoutBeingResetAndAnUnknownBaudRat
     }));
     store_rs232(*dev, 300, 4, 8, 1, 1);
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_EQ(selections(d), (QStringList{"1200", "8", "1", "None", "DU232ZI"}));
+        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "8", "1", "None", "DU232ZI"}));
+        push(d, "save_button")->click();
+        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "8", "1", "None", "DU232ZI"}));  // read back
+        // Picking a row replaces it, and the row of 300 can be picked again.
+        QComboBox* baud = combo(d, "baud_box");
+        EXPECT_EQ(baud->count(), RS232_BAUD_ROWS + 1);
+        baud->setCurrentIndex(3);
         push(d, "save_button")->click();
     }));
     auto sets = sent(CMD_SET_RS232_CONFIG);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 1), 1200u);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 1), 300u);
     EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 8), 1u);
     EXPECT_EQ(frame_payload(sets[0])[5], 4);
+    EXPECT_EQ(get_u32le(frame_payload(sets[1]) + 1), 9600u);
+
+    // A record never written: every combo says so, and a Save writes it back as it was.
+    dev->with_firmware([](sim_firmware& fw) { std::fill(fw.settings.rs232.begin(), fw.settings.rs232.end(), 0xFF); });
+    EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
+        EXPECT_EQ(selections(d), (QStringList{"(not set)", "(not set)", "(not set)", "(not set)", "(not set)"}));
+        push(d, "save_button")->click();
+    }));
+    sets = sent(CMD_SET_RS232_CONFIG);
+    ASSERT_EQ(sets.size(), 3u);
+    std::vector<uint8_t> blank(12, 0xFF);
+    blank[0] = 0;  // the instrument's byte is always sent as 0
+    EXPECT_EQ(payload(sets[2]), blank);
 }
 
 TEST_F(Rs232DialogTest, FailedReadsAndWrites) {
@@ -344,6 +427,39 @@ TEST_F(IdentificationDialogTest, NamesCountBytesAndSerialsSeeTheirTrueValue) {
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(get_u16le(frame_payload(sets[0]) + DEVICE_INFO_SERIAL), 0);  // empty reads 0
     EXPECT_EQ(std::memcmp(frame_payload(sets[0]) + 2, "Zurich", 7), 0);
+}
+
+// The name's rule is the factory settings' (at most 20 printable ASCII characters): red, with
+// the reason under the field's own tooltip. A serial number typed as "12,5" stays "12,5", red.
+TEST_F(IdentificationDialogTest, RedFieldsSayWhatTheyTakeAndNothingTypedIsDropped) {
+    plug_and_open();
+    EXPECT_TRUE(drive(DIALOG_IDENTIFICATION, [&](QDialog* d) {
+        QLineEdit* name = edit(d, "name_edit");
+        QLineEdit* serial = edit(d, "serial_edit");
+        QPushButton* save = push(d, "save_button");
+        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+        QTest::keyClicks(name, QStringLiteral("U"));
+        EXPECT_EQ(name->toolTip(), QStringLiteral("Sensor name to display in Connect view\nAt most 20 printable ASCII "
+                                                  "characters (one byte each)."));
+        name->setText(QStringLiteral("UNIT-7"));
+        EXPECT_EQ(name->toolTip(), QStringLiteral("Sensor name to display in Connect view"));
+        for (const char* bad : {"12,5", "-5", "1.5", "1e3"}) {
+            serial->clear();
+            QTest::keyClicks(serial, QString::fromUtf8(bad));
+            EXPECT_EQ(serial->text(), QString::fromUtf8(bad));
+            EXPECT_TRUE(red(serial)) << bad;
+            EXPECT_FALSE(save->isEnabled()) << bad;
+            save->click();
+        }
+        EXPECT_EQ(serial->toolTip(), QStringLiteral("Sensor serial number (engraved on microfluidic chip)\nA whole "
+                                                    "number from 0 to 65535. Empty means 0."));
+        EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
+        serial->setText(QStringLiteral("125"));
+        save->click();
+    }));
+    auto sets = sent(CMD_SET_DEVICE_INFO);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(get_u16le(frame_payload(sets[0]) + DEVICE_INFO_SERIAL), 125);
 }
 
 TEST_F(IdentificationDialogTest, OlderFirmwareGetsNameAndSerialThroughTheOlderCommandsAndKeepsItsType) {
