@@ -226,10 +226,8 @@ int run_diag_log(cli_io& io, const options& o) {
         }
         return deliver(io, o, list.dump(2) + "\n");
     }
-    // Exactly the file that Save Diagnostics writes.
-    std::vector<diag_row> rows;
-    for (const log_record& r : records) rows.push_back(diag_row_from_record(r));
-    return deliver(io, o, diag_log_file_text(rows));
+    // Exactly the file that Save Diagnostics writes, lost records included.
+    return deliver(io, o, diag_log_file_text(diag_rows_from_records(records)));
 }
 
 // Progress of an upgrade: a bar that redraws itself on a terminal, otherwise a line at every
@@ -273,14 +271,18 @@ int run_upgrade(cli_io& io, const options& o, const std::string& path) {
                << " is not running (restart the instrument in its bootloader first)\n";
         return CLI_REFUSED;
     }
-    FILE* file = std::fopen(o.image.c_str(), "rb");
-    if (!file) {
-        io.err << "veltranic-cli: upgrade: cannot read " << o.image << ": " << std::strerror(errno) << "\n";
+    const uint32_t base = o.bootloader ? IMAGE_BASE_BOOTLOADER : IMAGE_BASE_FIRMWARE;
+    upgrade_image image;
+    if (const int r = upgrade_image_open(o.image.c_str(), base, image); r != 0) {
+        io.err << "veltranic-cli: upgrade: cannot read " << o.image << ": "
+               << (r == UPGRADE_ERR_NOT_FILE    ? "not a regular file"
+                   : r == UPGRADE_ERR_TOO_LARGE ? "larger than the instrument takes (" + std::to_string(upgrade_image_max(base)) +
+                                                  " bytes at most)"
+                                                : std::string(std::strerror(errno)))
+               << "\n";
         return CLI_USAGE;
     }
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::rewind(file);
+    const uint64_t size = image.size;
     if (!o.yes) {
         io.err << (o.bootloader ? "A bootloader upgrade must be allowed to complete or the sensor will need to be "
                                   "returned to Calderwyn for repair. "
@@ -290,16 +292,14 @@ int run_upgrade(cli_io& io, const options& o, const std::string& path) {
         std::string answer;
         std::getline(io.in, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
-            std::fclose(file);
             io.err << "veltranic-cli: upgrade: not confirmed; nothing was sent\n";
             return CLI_REFUSED;
         }
     }
-    progress_report progress(io, uint64_t(size > 0 ? size : 0));
+    progress_report progress(io, size);
     const std::atomic<int> stop{0};
-    const upgrade_outcome out = upgrade_run_file(file, o.bootloader ? IMAGE_BASE_BOOTLOADER : IMAGE_BASE_FIRMWARE, stop,
-                                                 [&progress](uint32_t written) { progress.update(written); });
-    std::fclose(file);
+    const upgrade_outcome out =
+        upgrade_run_image(image, base, stop, [&progress](uint32_t written) { progress.update(written); });
     progress.finish();
     if (out.failed == 0) {
         io.out << text_printf("Upgrade complete, %u bytes written", out.bytes_written) << "\n";
@@ -308,6 +308,10 @@ int run_upgrade(cli_io& io, const options& o, const std::string& path) {
     io.err << "veltranic-cli: upgrade: " << text_printf("Upgrade failed after %u bytes (%d)", out.bytes_written, 1);
     if (out.error == UPGRADE_ERR_FILE) {
         io.err << ": " << o.image << " could not be read\n";
+        return CLI_USAGE;
+    }
+    if (out.error == UPGRADE_ERR_CHANGED) {
+        io.err << ": " << o.image << " changed size while it was sent\n";
         return CLI_USAGE;
     }
     if (out.error == ERR_LINK_FAILED) {

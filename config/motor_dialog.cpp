@@ -31,6 +31,7 @@ motor_config motor_snapshot[MOTOR_ID_LAST + 1];
 int current_motor = 1;
 bool motor_moving = false;
 bool motor_fields_invalid = false;
+bool motor_id_unsaved_said = false;  // this opening has said that the motor is not remembered
 
 bool motor_unsaved() { return std::memcmp(motor_records, motor_snapshot, sizeof motor_records) != 0; }
 motor_config& current_record() { return motor_records[current_motor]; }
@@ -250,7 +251,12 @@ void motor_dialog::motor_manual(uint8_t direction, const char* action) {
     if (motor_moving) {
         motor_stop_moving();
     } else {
-        motor_id_save(current_motor);
+        // Said before the motor moves, and once: nothing runs while the message is open.
+        if (motor_id_save(current_motor) != 0 && !motor_id_unsaved_said) {
+            motor_id_unsaved_said = true;
+            ui_message_fmt(this, action, UI_MB_OK | UI_MB_ICONWARNING, "%s", MOTOR_ID_NOT_SAVED);
+            if (ui_window_gone(this)) return;
+        }
         const uint8_t id = uint8_t(current_motor);
         const uint16_t speed = uint16_t(ui.speed_slider->value());
         const int r = ui_await(this, [&] { return motor_run(id, direction, speed); });
@@ -367,6 +373,7 @@ void motor_dialog::reject() {
 QDialog* motor_dialog_open(QWidget* owner) {
     auto dialog = std::make_unique<motor_dialog>(owner);
     current_motor = motor_id_load();
+    motor_id_unsaved_said = false;
 
     // All five or none: a failed read leaves the records of the last opening alone.
     motor_config read[MOTOR_ID_LAST + 1] = {};

@@ -31,10 +31,17 @@ struct worker_thread {
 
 namespace {
 
-// The routines that have not returned yet, for worker_thread_join_all.
-std::mutex g_live_lock;
-std::condition_variable g_live_cv;
-int g_live = 0;
+// The routines that have not returned yet, for worker_thread_join_all. Never destroyed: a
+// detached routine may still be on its way out while the program's statics are torn down.
+struct live_routines {
+    std::mutex lock;
+    std::condition_variable cv;
+    int count = 0;
+};
+live_routines& live() {
+    static live_routines* l = new live_routines;
+    return *l;
+}
 
 void destroy(worker_thread* w) {
     if (w->free_user) w->free_user(w->user);
@@ -58,9 +65,10 @@ void run(worker_thread* w) {
         w->cv_done.notify_all();
     }
     release(w);
-    std::lock_guard l(g_live_lock);
-    --g_live;
-    g_live_cv.notify_all();
+    live_routines& l = live();
+    std::lock_guard lock(l.lock);
+    --l.count;
+    l.cv.notify_all();
 }
 
 }  // namespace
@@ -75,15 +83,15 @@ worker_thread* worker_thread_start(worker_routine routine, void* user_data, void
     w->free_user = free_user;
     w->routine = routine;
     {
-        std::lock_guard l(g_live_lock);
-        ++g_live;
+        std::lock_guard lock(live().lock);
+        ++live().count;
     }
     try {
         std::thread(run, w).detach();
     } catch (const std::system_error&) {
         destroy(w);
-        std::lock_guard l(g_live_lock);
-        --g_live;
+        std::lock_guard lock(live().lock);
+        --live().count;
         return nullptr;
     }
     return w;
@@ -118,8 +126,9 @@ bool worker_thread_join(worker_thread* w, uint32_t ms) {
 }
 
 bool worker_thread_join_all(uint32_t ms) {
-    std::unique_lock l(g_live_lock);
-    return g_live_cv.wait_for(l, std::chrono::milliseconds(ms), [] { return g_live == 0; });
+    live_routines& l = live();
+    std::unique_lock lock(l.lock);
+    return l.cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return l.count == 0; });
 }
 
 void* worker_thread_user(const worker_thread* w) { return w->user; }

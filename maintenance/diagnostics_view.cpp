@@ -90,13 +90,21 @@ public:
     // shown arrives, those are rows shown already and are skipped, so no record is shown twice
     // and the rows stay in order. At any other time every record is shown, whatever its number
     // (an instrument may number its records afresh).
+    // Records the instrument dropped before they were read show as a row of their own.
     void show_row(const diag_row& row) {
         stale->answered();
         if (rereading_after_failed_clear) {
             if (row.counter <= last_counter) return;
             rereading_after_failed_clear = false;
         }
+        diag_row gap;
+        if (shown_any && diag_gap_row(last_counter, row.counter, gap)) append_row(gap);
+        shown_any = true;
         last_counter = row.counter;
+        append_row(row);
+    }
+
+    void append_row(const diag_row& row) {
         QTreeWidget* list = ui.log_list;
         while (list->topLevelItemCount() >= DIAG_LOG_MAX_ROWS) delete list->takeTopLevelItem(0);
         const int n = list->topLevelItemCount();
@@ -126,7 +134,10 @@ private:
             return diag_clear_log();
         });
         if (ui_window_gone(this)) return;
-        if (result == 0) ui.log_list->clear();
+        if (result == 0) {
+            ui.log_list->clear();
+            shown_any = false;
+        }
         rereading_after_failed_clear = result != 0 && ui.log_list->topLevelItemCount() > 0;
         if (alive) poller.start(this, diag_poller);
         if (result != 0) ui_message_fmt(this, "Clear", UI_MB_OK, "%s", "Unable to clear log");
@@ -164,6 +175,7 @@ private:
     diag_status_cache cache;
     bool rereading_after_failed_clear = false;
     int32_t last_counter = 0;
+    bool shown_any = false;  // last_counter belongs to a row shown since the list was last emptied
     bool alive = true;
     ui_stale_watch* stale = nullptr;
     ui_poller poller;

@@ -104,7 +104,13 @@ private:
     void on_start() {
         if (!ui_fields_ok(this)) return;
         run_settings s = run_settings_from_form(this);
-        run_settings_save(s);
+        const bool remembered = run_settings_save(s) == 0;
+        send_start(s);
+        // Said after the start: settings that cannot be stored never hold a run up.
+        if (!remembered) ui_message_fmt(this, "Start", UI_MB_OK | UI_MB_ICONWARNING, "%s", RUN_SETTINGS_NOT_SAVED);
+    }
+
+    void send_start(run_settings& s) {
         command_frame f;
         if (s.bytes[1] == SCHEDULE_CONTROL) {
             frame_prepare(f, CMD_START_SCHEDULE, 0);
