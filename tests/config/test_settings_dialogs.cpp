@@ -17,6 +17,7 @@ using CleaningDialogTest = SettingsDialogTest;
 using Rs232DialogTest = SettingsDialogTest;
 using IdentificationDialogTest = SettingsDialogTest;
 using EnterKeyTest = SettingsDialogTest;
+using FieldRulesTest = SettingsDialogTest;
 
 // ---- flow meter -------------------------------------------------------------------------------
 
@@ -56,33 +57,6 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
     }
     // The value survives reopening.
     EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) { EXPECT_EQ(edit(d, "pulses_edit")->text(), QStringLiteral("12345")); }));
-}
-
-// On this decimal-comma desktop "10.000" means ten thousand to the operator: it must not be
-// stored as 10 or as 0, nor "10000.5", "abc", "-5" or nothing at all as 0.
-TEST_F(FlowMeterDialogTest, TextThatIsNoWholeNumberIsRedBlocksSaveAndSaysWhatTheFieldTakes) {
-    plug_and_open();
-    const QString takes = QStringLiteral(
-        "Datasheet estimates 10000 for water at 25C\nA whole number from 0 to 4294967295 (pulses per litre). "
-        "A larger one is saved as 4294967295.");
-    EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) {
-        QLineEdit* e = edit(d, "pulses_edit");
-        QPushButton* save = push(d, "save_button");
-        for (const char* bad : {"10000.5", "abc", "10.000", "-5", "", "1e4", "0x10"}) {
-            e->setText(QString::fromUtf8(bad));
-            EXPECT_TRUE(red(e)) << bad;
-            EXPECT_FALSE(save->isEnabled()) << bad;
-            EXPECT_EQ(e->toolTip(), takes) << bad;
-            save->click();
-            EXPECT_EQ(e->text(), QString::fromUtf8(bad));  // kept as typed, for the operator to mend
-        }
-        e->setText(QStringLiteral("10000"));
-        EXPECT_FALSE(red(e));
-        EXPECT_TRUE(save->isEnabled());
-        EXPECT_EQ(e->toolTip(), QStringLiteral("Datasheet estimates 10000 for water at 25C"));
-    }));
-    EXPECT_TRUE(sent(CMD_SET_CONFIG_BLOCK).empty());
-    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(FlowMeterDialogTest, AFailedReadShowsNoDialogAndAFailedSaveKeepsTheTypedValue) {
@@ -153,37 +127,6 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_TRUE(child<QCheckBox>(d, "waste_check")->isChecked());
         EXPECT_EQ(edit(d, "speed_edit")->text(), QStringLiteral("100"));
     }));
-}
-
-// Typed as keys, the way an operator types: a comma or a sign is not dropped to leave another
-// number ("12,5" as 125, "-5" as 5); the field keeps it, red, and Save stays disabled.
-TEST_F(CleaningDialogTest, TextThatIsNoWholeNumberIsKeptRedAndBlocksSave) {
-    plug_and_open();
-    EXPECT_TRUE(drive(DIALOG_CLEANING, [&](QDialog* d) {
-        QPushButton* save = push(d, "save_button");
-        for (const char* field : {"flow_time_edit", "speed_edit", "bleach_time_edit", "dwell_edit", "flush_edit"}) {
-            QLineEdit* e = edit(d, field);
-            const QString stored = e->text();
-            for (const char* bad : {"12,5", "-5", "abc", "2.5"}) {
-                e->clear();
-                QTest::keyClicks(e, QString::fromUtf8(bad));
-                EXPECT_EQ(e->text(), QString::fromUtf8(bad)) << field;
-                EXPECT_TRUE(red(e)) << field << " " << bad;
-                EXPECT_FALSE(save->isEnabled()) << field << " " << bad;
-                save->click();
-            }
-            e->clear();  // empty is no number either
-            EXPECT_TRUE(red(e)) << field;
-            EXPECT_FALSE(save->isEnabled()) << field;
-            EXPECT_EQ(e->toolTip(), std::string(field) == "speed_edit"
-                                        ? QStringLiteral("A whole number from 0 to 100 (% of max). A larger one is saved as 100.")
-                                        : QStringLiteral("A whole number from 0 to 65535 (seconds). A larger one is saved as 65535."));
-            e->setText(stored);
-            EXPECT_FALSE(red(e)) << field;
-            EXPECT_TRUE(save->isEnabled()) << field;
-        }
-    }));
-    EXPECT_TRUE(sent(CMD_SET_CLEANING_CONFIG).empty());
 }
 
 TEST_F(CleaningDialogTest, AFailedReadBackIsReportedWhileTheInstrumentHoldsTheNewValues) {
@@ -287,36 +230,23 @@ TEST_F(Rs232DialogTest, ChoosingAProtocolShowsItsDefaultsAndSendsNothing) {
 // a baud rate of 300 is not turned into 1200, nor an unwritten record into the first rows.
 TEST_F(Rs232DialogTest, AStoredValueOutsideTheListsIsShownAsSuchAndKeptBySave) {
     plug_and_open();
-    store_rs232(*dev, 115200, 1, 7, 2, 3);
-    EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_EQ(selections(d), (QStringList{"115200", "7", "2", "Odd", "KESTRAVO"}));
-    }));
     store_rs232(*dev, 300, 4, 8, 1, 1);
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
         EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "8", "1", "None", "DU232ZI"}));
         push(d, "save_button")->click();
-        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "8", "1", "None", "DU232ZI"}));  // read back
-        // Picking a row replaces it, and the row of 300 can be picked again.
-        QComboBox* baud = combo(d, "baud_box");
-        EXPECT_EQ(baud->count(), RS232_BAUD_ROWS + 1);
-        baud->setCurrentIndex(3);
+        EXPECT_EQ(selections(d)[0], QStringLiteral("300 (not in list)"));  // read back
+        combo(d, "baud_box")->setCurrentIndex(3);  // a row the operator picks replaces it
         push(d, "save_button")->click();
     }));
-    auto sets = sent(CMD_SET_RS232_CONFIG);
-    ASSERT_EQ(sets.size(), 2u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 1), 300u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 8), 1u);
-    EXPECT_EQ(frame_payload(sets[0])[5], 4);
-    EXPECT_EQ(get_u32le(frame_payload(sets[1]) + 1), 9600u);
-
-    // A record never written: every combo says so, and a Save writes it back as it was.
     dev->with_firmware([](sim_firmware& fw) { std::fill(fw.settings.rs232.begin(), fw.settings.rs232.end(), 0xFF); });
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
         EXPECT_EQ(selections(d), (QStringList{"(not set)", "(not set)", "(not set)", "(not set)", "(not set)"}));
         push(d, "save_button")->click();
     }));
-    sets = sent(CMD_SET_RS232_CONFIG);
+    auto sets = sent(CMD_SET_RS232_CONFIG);
     ASSERT_EQ(sets.size(), 3u);
+    EXPECT_EQ(payload(sets[0]), (std::vector<uint8_t>{0, 0x2C, 0x01, 0, 0, 4, 8, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(get_u32le(frame_payload(sets[1]) + 1), 9600u);
     std::vector<uint8_t> blank(12, 0xFF);
     blank[0] = 0;  // the instrument's byte is always sent as 0
     EXPECT_EQ(payload(sets[2]), blank);
@@ -429,39 +359,6 @@ TEST_F(IdentificationDialogTest, NamesCountBytesAndSerialsSeeTheirTrueValue) {
     EXPECT_EQ(std::memcmp(frame_payload(sets[0]) + 2, "Zurich", 7), 0);
 }
 
-// The name's rule is the factory settings' (at most 20 printable ASCII characters): red, with
-// the reason under the field's own tooltip. A serial number typed as "12,5" stays "12,5", red.
-TEST_F(IdentificationDialogTest, RedFieldsSayWhatTheyTakeAndNothingTypedIsDropped) {
-    plug_and_open();
-    EXPECT_TRUE(drive(DIALOG_IDENTIFICATION, [&](QDialog* d) {
-        QLineEdit* name = edit(d, "name_edit");
-        QLineEdit* serial = edit(d, "serial_edit");
-        QPushButton* save = push(d, "save_button");
-        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
-        QTest::keyClicks(name, QStringLiteral("U"));
-        EXPECT_EQ(name->toolTip(), QStringLiteral("Sensor name to display in Connect view\nAt most 20 printable ASCII "
-                                                  "characters (one byte each)."));
-        name->setText(QStringLiteral("UNIT-7"));
-        EXPECT_EQ(name->toolTip(), QStringLiteral("Sensor name to display in Connect view"));
-        for (const char* bad : {"12,5", "-5", "1.5", "1e3"}) {
-            serial->clear();
-            QTest::keyClicks(serial, QString::fromUtf8(bad));
-            EXPECT_EQ(serial->text(), QString::fromUtf8(bad));
-            EXPECT_TRUE(red(serial)) << bad;
-            EXPECT_FALSE(save->isEnabled()) << bad;
-            save->click();
-        }
-        EXPECT_EQ(serial->toolTip(), QStringLiteral("Sensor serial number (engraved on microfluidic chip)\nA whole "
-                                                    "number from 0 to 65535. Empty means 0."));
-        EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
-        serial->setText(QStringLiteral("125"));
-        save->click();
-    }));
-    auto sets = sent(CMD_SET_DEVICE_INFO);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(get_u16le(frame_payload(sets[0]) + DEVICE_INFO_SERIAL), 125);
-}
-
 TEST_F(IdentificationDialogTest, OlderFirmwareGetsNameAndSerialThroughTheOlderCommandsAndKeepsItsType) {
     sim_device_config c;
     c.firmware.older_firmware = true;
@@ -521,6 +418,50 @@ TEST_F(IdentificationDialogTest, FailuresOfTheReadsAndTheWrite) {
     EXPECT_FALSE(drive(DIALOG_IDENTIFICATION, [](QDialog*) {}));
     expect_message(0, "Configure Sensor Name", "Unable to retrieve Sensor Name from device");
     EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
+}
+
+// ---- fields that cannot be sent as typed -------------------------------------------------------
+
+// Typed as keys on this decimal-comma desktop: "10.000" (ten thousand) was stored as 0 pulses,
+// "12,5" as 125 (the comma dropped), "-5" as 5, "abc" or nothing as 0, each with "Saved". Now
+// the field keeps what was typed, red, says what it takes, and Save stays disabled.
+TEST_F(FieldRulesTest, TextThatIsNoNumberOfItsKindIsKeptRedAndBlocksSave) {
+    plug_and_open();
+    const struct {
+        int dialog;
+        const char* field;
+    } cases[] = {{DIALOG_FLOW, "pulses_edit"},      {DIALOG_CLEANING, "flow_time_edit"},
+                 {DIALOG_CLEANING, "speed_edit"},   {DIALOG_CLEANING, "flush_edit"},
+                 {DIALOG_IDENTIFICATION, "serial_edit"}};
+    for (const auto& c : cases) {
+        EXPECT_TRUE(drive(c.dialog, [&](QDialog* d) {
+            QLineEdit* e = edit(d, c.field);
+            const QString stored = e->text();
+            for (const char* bad : {"10.000", "12,5", "-5", "abc", "10000.5"}) {
+                e->clear();
+                QTest::keyClicks(e, QString::fromUtf8(bad));
+                EXPECT_EQ(e->text(), QString::fromUtf8(bad)) << c.field;
+                EXPECT_TRUE(red(e) && !push(d, "save_button")->isEnabled()) << c.field << " " << bad;
+                push(d, "save_button")->click();
+            }
+            if (c.dialog == DIALOG_FLOW) {
+                EXPECT_EQ(e->toolTip(), QStringLiteral("Datasheet estimates 10000 for water at 25C\nA whole number from 0 "
+                                                       "to 4294967295 (pulses per litre). A larger one is saved as 4294967295."));
+            }
+            e->clear();  // empty means 0 only for the serial number
+            EXPECT_EQ(red(e), c.dialog != DIALOG_IDENTIFICATION) << c.field;
+            e->setText(stored);
+            EXPECT_TRUE(!red(e) && push(d, "save_button")->isEnabled()) << c.field;
+            if (c.dialog == DIALOG_IDENTIFICATION) {  // the name: the factory settings' rule, with its reason
+                edit(d, "name_edit")->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
+                EXPECT_EQ(edit(d, "name_edit")->toolTip(),
+                          QStringLiteral("Sensor name to display in Connect view\nAt most 20 printable ASCII characters "
+                                         "(one byte each)."));
+            }
+        }));
+    }
+    for (uint16_t set : {CMD_SET_CONFIG_BLOCK, CMD_SET_CLEANING_CONFIG, CMD_SET_DEVICE_INFO}) EXPECT_TRUE(sent(set).empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 // ---- Enter ------------------------------------------------------------------------------------

@@ -82,42 +82,20 @@ TEST(FieldText, RulesTakeOnlyWholeNumbersOfTheirKindWhateverTheDesktop) {
     decimal_comma_locale comma;
     ASSERT_DECIMAL_COMMA(comma);
     uint64_t u = 7;
-    for (const char* bad : {"", "  ", "12,5", "-5", "+5", "2.5", "1e3", "0x10", "12abc", "10.000"})
-        EXPECT_FALSE(field_whole(bad, &u)) << bad;
-    EXPECT_EQ(u, 7u);  // untouched
-    ASSERT_TRUE(field_whole(" 99999999999999999999999 ", &u));
-    EXPECT_EQ(u, UINT64_MAX);
-
     double v = 7;
-    for (const char* bad : {"", "2,5", "1.5 bar", "0x10", "nan", "inf", "1e999", "abc", "1.2.3",
-                            "0.000000000000000000000015"})  // 26 characters: read cut, as 0
+    for (const char* bad : {"", "12,5", "-5", "+5", "2.5", "1e3", "0x10", "10.000"}) EXPECT_FALSE(field_whole(bad, &u)) << bad;
+    for (const char* bad : {"", "2,5", "1.5 bar", "0x10", "nan", "1e999", "0.000000000000000000000015"})  // the last: 26 characters
         EXPECT_FALSE(field_decimal(bad, &v)) << bad;
-    ASSERT_TRUE(field_decimal(" -2.5 ", &v));
+    EXPECT_EQ(u, 7u);
+    ASSERT_TRUE(field_whole(" 99999999999999999999999 ", &u) && field_decimal(" -2.5 ", &v));
+    EXPECT_EQ(u, UINT64_MAX);
     EXPECT_EQ(v, -2.5);
-    ASSERT_TRUE(field_decimal("1e3", &v));
-    EXPECT_EQ(v, 1000.0);
-
-    const field_rule speed{.min = 0, .max = 100, .unit = "% of max"};
-    const field_rule time{.min = 0, .max = 65535, .saturates = true, .unit = "seconds"};
+    const field_rule time{.min = 0, .max = 65535, .saturates = true};
     const field_rule id{.min = 0, .max = 65535, .empty_is_zero = true};
-    const field_rule volume{.decimal = true, .min = 0, .max = 1000, .above_min = true, .unit = "litres"};
-    EXPECT_TRUE(field_rule_accepts(speed, "100"));
-    EXPECT_FALSE(field_rule_accepts(speed, "101"));
-    EXPECT_FALSE(field_rule_accepts(speed, "50,5"));
-    EXPECT_FALSE(field_rule_accepts(speed, ""));
-    EXPECT_TRUE(field_rule_accepts(time, "99999999999999999999999"));  // saved as 65535
-    EXPECT_TRUE(field_rule_accepts(id, ""));
-    EXPECT_FALSE(field_rule_accepts(id, "65536"));
-    EXPECT_FALSE(field_rule_accepts(volume, "0"));
-    EXPECT_FALSE(field_rule_accepts(volume, "-1"));
-    EXPECT_TRUE(field_rule_accepts(volume, "0.5"));
-    EXPECT_FALSE(field_rule_accepts(volume, "0,5"));
-    EXPECT_EQ(field_rule_text(speed), "A whole number from 0 to 100 (% of max).");
-    EXPECT_EQ(field_rule_text(time), "A whole number from 0 to 65535 (seconds). A larger one is saved as 65535.");
-    EXPECT_EQ(field_rule_text(id), "A whole number from 0 to 65535. Empty means 0.");
-    EXPECT_EQ(field_rule_text({.decimal = true, .min = -1000, .max = 25.5, .unit = "bar"}),
-              "A number from -1000 to 25.5 (bar), written with a decimal point (2.5).");
-    EXPECT_EQ(field_rule_text(volume), "A number above 0 and up to 1000 (litres), written with a decimal point (2.5).");
+    const field_rule volume{.decimal = true, .min = 0, .max = 1000, .above_min = true};
+    EXPECT_TRUE(field_rule_accepts(time, "99999999999999999999999") && !field_rule_accepts(time, ""));
+    EXPECT_TRUE(field_rule_accepts(id, "") && !field_rule_accepts(id, "65536"));
+    EXPECT_TRUE(field_rule_accepts(volume, "0.5") && !field_rule_accepts(volume, "0") && !field_rule_accepts(volume, "1000.5"));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "link/device_time.h"
 #include "ui/dialog_helpers.h"
-#include "ui/field_rules.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -18,7 +17,6 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -127,67 +125,6 @@ TEST(ControlHelpers, CombosNumbersTooltips) {
     EXPECT_EQ(ui_add_tooltip(nullptr, "tip"), nullptr);
     EXPECT_EQ(ui_add_tooltip(&edit, "tip"), &edit);
     EXPECT_EQ(edit.toolTip(), QStringLiteral("tip"));
-}
-
-// A stored value outside the rows shows as itself and reads back as itself; the next value
-// shown replaces that entry.
-TEST(ControlHelpers, AComboShowsAValueOutsideItsRowsAsItIs) {
-    const combo_row rows[] = {{0, "Forwards"}, {1, "Reverse"}};
-    QComboBox combo;
-    ui_combo_fill(&combo, rows, 2);
-    ui_combo_show_value(&combo, rows, 2, 1, 0xFF);
-    EXPECT_EQ(combo.currentText(), QStringLiteral("Reverse"));
-    ui_combo_show_value(&combo, rows, 2, 0xFF, 0xFF);
-    EXPECT_EQ(combo.currentText(), QStringLiteral("(not set)"));
-    EXPECT_EQ(ui_combo_value(&combo, rows, 2), 0xFFu);
-    ui_combo_show_value(&combo, rows, 2, 7, 0xFF);
-    EXPECT_EQ(combo.count(), 3);
-    EXPECT_EQ(combo.currentText(), QStringLiteral("7 (not in list)"));
-    EXPECT_EQ(ui_combo_value(&combo, rows, 2), 7u);
-    combo.setCurrentIndex(0);  // the operator picks a row
-    EXPECT_EQ(ui_combo_value(&combo, rows, 2), 0u);
-    ui_combo_show_value(&combo, rows, 2, 0, 0xFF);
-    EXPECT_EQ(combo.count(), 2);
-}
-
-// A field with a rule is red with what it takes as its tooltip while enabled and refused; a
-// disabled field is never red and does not count for what the window may send.
-TEST(FieldRules, RedWhileEnabledAndRefusedAndOnlyEnabledFieldsCount) {
-    QWidget window;
-    auto* a = new QLineEdit(&window);
-    auto* b = new QLineEdit(&window);
-    auto* plain = new QLineEdit(QStringLiteral("anything"), &window);
-    ui_add_tooltip(a, "Own tip");
-    ui_number_field(a, field_rule{.min = 0, .max = 10, .unit = "bar"});
-    ui_field_rule(b, [](const QString& t) { return t.size() <= 3; }, "At most 3 characters.");
-    auto red = [](QLineEdit* e) { return e->palette().color(QPalette::Text) == QColor(255, 0, 0); };
-    int changes = 0;
-    ui_on_fields_changed(&window, &window, [&] { ++changes; });
-
-    EXPECT_TRUE(red(a));  // empty, and no number of its kind
-    EXPECT_EQ(a->toolTip(), QStringLiteral("Own tip\nA whole number from 0 to 10 (bar)."));
-    EXPECT_FALSE(ui_fields_ok(&window));
-    a->setText(QStringLiteral("10"));
-    EXPECT_FALSE(red(a));
-    EXPECT_EQ(a->toolTip(), QStringLiteral("Own tip"));
-    EXPECT_TRUE(ui_fields_ok(&window));
-    b->setText(QStringLiteral("four"));
-    EXPECT_TRUE(red(b));
-    EXPECT_EQ(b->toolTip(), QStringLiteral("At most 3 characters."));
-    EXPECT_FALSE(ui_fields_ok(&window));
-    EXPECT_EQ(changes, 2);
-    plain->setText(QStringLiteral("x"));  // no rule: not watched
-    EXPECT_EQ(changes, 2);
-
-    b->setEnabled(false);
-    EXPECT_FALSE(red(b));
-    EXPECT_FALSE(b->testAttribute(Qt::WA_SetPalette));  // looks disabled, not painted
-    EXPECT_TRUE(b->toolTip().isEmpty());
-    EXPECT_FALSE(ui_field_ok(b));
-    EXPECT_TRUE(ui_fields_ok(&window));
-    b->setEnabled(true);
-    EXPECT_TRUE(red(b));
-    EXPECT_TRUE(ui_field_ok(plain));
 }
 
 // Calls `step` with the top modal window every 10 ms while `run` shows real windows, until it
