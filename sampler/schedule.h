@@ -4,6 +4,7 @@
 // so the dialog and the command line read and write it the same way.
 #pragma once
 
+#include "link/field_text.h"
 #include "link/text_tables.h"
 
 #include <cstddef>
@@ -54,6 +55,9 @@ struct schedule_form {
 // Row i shows entry i: offset, samples and timeout "%u", the volume "%.1f" of tenths / 10 +
 // 0.01. The start option is "At or after" for any start time but 0.
 schedule_form schedule_form_texts(const schedule_record& s);
+
+// What a row's offset field takes (its samples, volume and timeout: sampler/run_settings.h).
+constexpr field_rule SCHEDULE_OFFSET_RULE{.min = 0, .max = 65535, .saturates = true, .unit = "minutes"};
 
 // One checked row as an entry: offset up to 65535, samples and timeout up to 255 (non-numbers
 // read 0, larger numbers stop at the top), the volume in litres as tenths (x 10 + 0.01,
