@@ -7,6 +7,6 @@
 
 int main(int argc, char** argv) {
     hid_bus_register(hid_system_backend());
-    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal()};
-    return cli_run(argc, argv, io);
+    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal(), cli_stdin_is_terminal(), cli_stderr_is_terminal()};
+    return cli_finish_stdout(cli_run(argc, argv, io));
 }
