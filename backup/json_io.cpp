@@ -176,7 +176,11 @@ bool json_fields::get_number(const char* key, double* out, bool float_range) {
     if (!v) return error.empty();
     if (!v->is_number()) return fail(name(key) + " must be a number");
     const double d = v->get<double>();
-    if (!std::isfinite(d) || (float_range && std::fabs(d) > double(std::numeric_limits<float>::max())))
+    // A float holds every number that rounds to at most its largest value; beyond half a step
+    // above that, it would be infinite. ("3.4028235e+38", the shortest text of the largest
+    // float, lies a little above it.)
+    const double float_limit = double(std::numeric_limits<float>::max()) + std::ldexp(1.0, 103);
+    if (!std::isfinite(d) || (float_range && !(std::fabs(d) < float_limit)))
         return fail(name(key) + (float_range ? " must be a number that a single-precision value holds"
                                              : " must be a finite number"));
     *out = d;

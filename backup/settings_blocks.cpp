@@ -628,10 +628,10 @@ std::vector<field_change> settings_block_changes(const settings_block& before, c
     flatten(settings_block_fields(before), "", a);
     flatten(settings_block_fields(after), "", b);
     std::vector<field_change> changes;
-    for (const auto& [path, text] : b) {
-        const auto it = std::find_if(a.begin(), a.end(), [&](const auto& p) { return p.first == path; });
+    for (const auto& leaf : b) {
+        const auto it = std::find_if(a.begin(), a.end(), [&](const auto& p) { return p.first == leaf.first; });
         const std::string old_text = it == a.end() ? std::string("(none)") : it->second;
-        if (old_text != text) changes.push_back({path, old_text, text});
+        if (old_text != leaf.second) changes.push_back({leaf.first, old_text, leaf.second});
     }
     return changes;
 }

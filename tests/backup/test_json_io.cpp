@@ -92,6 +92,16 @@ TEST(JsonIo, FieldsNameWhatTheyRefuseAndKeepWhatIsLeftOut) {
     json_fields h(doc, "");
     double d = 0;
     EXPECT_FALSE(h.get_number("text", &d));
+    // The largest float as written ("3.4028235e+38", just above it as a double) is read back;
+    // a number beyond what rounds to it is not.
+    const json floats = json::parse(R"({"largest": 3.4028235e+38, "beyond": 3.4028236e+38, "double": 1e300})");
+    json_fields g(floats, "");
+    EXPECT_TRUE(g.get_number("largest", &d, true));
+    EXPECT_EQ(float(d), std::numeric_limits<float>::max());
+    EXPECT_FALSE(g.get_number("beyond", &d, true));
+    json_fields g2(floats, "");
+    EXPECT_TRUE(g2.get_number("double", &d));
+    EXPECT_FALSE(g2.get_number("double", &d, true));
     json_fields unknown(doc, "block");
     for (const char* key : {"n", "big", "kept", "flag", "text", "none", "minus", "half", "nan_like"}) unknown.allow(key);
     EXPECT_FALSE(unknown.finish());
