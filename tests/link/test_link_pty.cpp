@@ -205,6 +205,25 @@ TEST_F(PtyLinkTest, OpenIsExclusive) {
     hid_port_close(b);
 }
 
+TEST_F(PtyLinkTest, OnlyADeviceNodeIsOpenedAndAFileIsLeftAlone) {
+    char path[] = "/tmp/veltranic-notes-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::string text(300, 'n');
+    ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size()));
+    ::close(fd);
+    EXPECT_EQ(hid_port_open(path), nullptr);
+    EXPECT_NE(link_open(path, 100), 0);
+    EXPECT_EQ(hid_port_open("/tmp"), nullptr);
+    char back[400] = {};
+    const int again = ::open(path, O_RDONLY);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(::read(again, back, sizeof back), ssize_t(text.size()));
+    ::close(again);
+    ::unlink(path);
+    EXPECT_EQ(std::string(back), text);
+}
+
 TEST_F(PtyLinkTest, CancelWakesABlockedReadAndIsNotLostBeforeIt) {
     PtyInstrument dev;
     ASSERT_TRUE(dev.ok());
