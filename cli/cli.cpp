@@ -55,7 +55,7 @@ struct command {
 
 // The options that take a value, so that the word after one is never taken for a command.
 const char* const WITH_VALUE[] = {"--device", "--serial", "--name", "--timeout", "-o", "--output", "--mode",
-                                  "--cartridges", "--volume", "--minutes", "--password-file"};
+                                  "--cartridges", "--volume", "--minutes", "--password-file", "--wait"};
 
 // The first word of the command line that is neither an option, nor an option's value, nor a
 // command: a mistyped command deserves a message that names it.
@@ -189,7 +189,12 @@ int run_parsed(int argc, const char* const* argv, cli_io& io, bool* link_phase) 
     upgrade->add_flag("-y,--yes", o.yes, "do not ask for confirmation");
     upgrade->add_flag("--progress", o.progress, "report progress on standard error even when it is not a terminal");
     upgrade->add_flag("--stay-in-bootloader", o.stay_in_bootloader, "do not start the new firmware afterwards");
-    add(&app, "boot", "start the firmware of an instrument whose bootloader runs, and wait for it", cli_boot, false);
+    CLI::App* boot = add(&app, "boot", "start the firmware of an instrument whose bootloader runs, and wait for it",
+                         cli_boot, false);
+    for (CLI::App* a : {upgrade, boot})
+        a->add_option("--wait", o.return_wait_s, "how long the instrument may take to come back, in seconds (default 20)")
+            ->type_name("S")
+            ->check(CLI::Range(1u, 600u));
 
     if (const char* word = unknown_command(app, argc, argv))
         return cli_usage(io, std::string("unknown command \"") + word + "\" (see veltranic-cli --help)");

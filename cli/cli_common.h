@@ -23,6 +23,7 @@ struct cli_options {
     bool bootloader = false;
     bool progress = false;
     bool stay_in_bootloader = false;
+    unsigned return_wait_s = 20;  // how long an instrument may take to come back after its firmware starts
     // run start
     std::string mode;
     std::string cartridges, volume, minutes;

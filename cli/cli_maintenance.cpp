@@ -22,9 +22,6 @@ namespace {
 // otherwise never let it end.
 constexpr int DIAG_LOG_MAX_EXPORT = 10000;
 
-// How long an instrument may take to come back after its firmware was started.
-constexpr unsigned RETURN_WAIT_MS = 20000;
-
 // Progress of an upgrade, on standard error so that standard output keeps only the outcome: a
 // bar that redraws itself on a terminal; otherwise nothing, or with --progress a line at every
 // tenth of the image.
@@ -68,10 +65,10 @@ int start_firmware(cli_session& s, const char* what) {
         return CLI_REFUSED;
     }
     link_close();
-    const std::string back = watch.await(serial, s.path, RETURN_WAIT_MS);
+    const std::string back = watch.await(serial, s.path, s.o.return_wait_s * 1000);
     if (back.empty()) {
         s.io.err << "veltranic-cli: " << what << ": the firmware was started, but the instrument (serial " << serial
-                 << ") did not come back within " << RETURN_WAIT_MS / 1000 << " s\n";
+                 << ") did not come back within " << s.o.return_wait_s << " s\n";
         return CLI_NO_INSTRUMENT;
     }
     s.io.out << "Firmware started; the instrument is back at " << back << "\n";

@@ -355,7 +355,7 @@ TEST_F(CliTest, AnInstrumentInItsBootloaderIsToldHowToLeaveIt) {
 
     // An instrument that does not come back within the wait is reported, not waited for forever.
     dev->restart([](sim_firmware& fw) { fw.mode = sim_mode::bootloader; fw.mode_after_start = sim_mode::bootloader; });
-    r = run({"boot"});
+    r = run({"boot", "--wait", "1"});
     EXPECT_EQ(r.rc, CLI_NO_INSTRUMENT);
     EXPECT_NE(r.err.find("did not come back"), std::string::npos);
 }
