@@ -110,6 +110,17 @@ TEST_F(CliTest, UsageErrorsAreOneLineWithCodeTwoAndHelpNamesEveryOption) {
     r = run({"--version"});
     EXPECT_EQ(r.rc, CLI_OK);
     EXPECT_EQ(r.out.rfind("veltranic-cli ", 0), 0u);
+
+    // The bash completion offers every command and every option the program takes.
+    std::ifstream completion(VELTRANIC_SOURCE_DIR "/packaging/veltranic-cli.bash-completion");
+    std::stringstream script;
+    script << completion.rdbuf();
+    ASSERT_FALSE(script.str().empty());
+    for (const char* word : {" list ", " info ", " status ", " sample-log ", " diag-log ", " clock ", " schedule ", " run ",
+                             " led ", " settings ", " backup ", " restore ", " upgrade ", " boot ", "--stay-in-bootloader",
+                             "--progress", "--bootloader", "--identity", "--force", "--factory", "--password-file",
+                             "--clean", "--minutes", "--pc", "--wait", "clear", "motors pressure schedule"})
+        EXPECT_NE(script.str().find(word), std::string::npos) << word;
 }
 
 TEST_F(CliTest, StatusPrintsTheRunViewsWordsAndJsonCarriesTheSameValues) {
