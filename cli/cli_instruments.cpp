@@ -76,8 +76,8 @@ std::string cli_device_path_problem(const std::string& path) {
     return "";
 #else
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return "there is no such device";
-    if (S_ISCHR(st.st_mode)) return "";
+    // A node that is not there is an instrument that is not attached: the open says so.
+    if (::stat(path.c_str(), &st) != 0 || S_ISCHR(st.st_mode)) return "";
     const char* what = S_ISREG(st.st_mode)   ? "a regular file"
                        : S_ISDIR(st.st_mode) ? "a folder"
                        : S_ISFIFO(st.st_mode) ? "a pipe"

@@ -293,11 +293,12 @@ TEST_F(CliTest, AnInstrumentWithoutPermissionIsNamedWithItsFix) {
 #ifndef _WIN32
 TEST_F(CliTest, DeviceMustBeADeviceNodeAndNothingElseIsOpened) {
     const std::string notes = write("notes.txt", std::string(300, 'n'));
-    for (const std::string& path : {notes, dir, std::string("/no/such/node")}) {
+    for (const std::string& path : {notes, dir}) {
         const cli_result r = run({"--device", path, "status"});
         EXPECT_EQ(r.rc, CLI_USAGE) << path;
-        EXPECT_NE(r.err.find("--device " + path + ": "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--device " + path + ": it is a "), std::string::npos) << r.err;
     }
+    EXPECT_EQ(run({"--device", "/no/such/node", "status"}).rc, CLI_NO_INSTRUMENT);
     std::ifstream in(notes, std::ios::binary);
     std::stringstream kept;
     kept << in.rdbuf();
