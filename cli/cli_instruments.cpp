@@ -169,14 +169,21 @@ void on_device_event(void* user, uint32_t code, const char*) {
     s->arrived.notify_all();
 }
 
+// One for the program: a backend may still be calling a watcher as it is stopped, so what the
+// callback touches must outlive every watch (the command line watches one at a time).
+cli_return_watch::state g_return_state;
+
 }  // namespace
 
-cli_return_watch::cli_return_watch() : s_(new state) { s_->watch = hid_bus_watch(on_device_event, s_); }
-
-cli_return_watch::~cli_return_watch() {
-    hid_bus_unwatch(s_->watch);
-    delete s_;
+cli_return_watch::cli_return_watch() : s_(&g_return_state) {
+    {
+        std::lock_guard<std::mutex> hold(s_->lock);
+        s_->arrivals = 0;
+    }
+    s_->watch = hid_bus_watch(on_device_event, s_);
 }
+
+cli_return_watch::~cli_return_watch() { hid_bus_unwatch(s_->watch); }
 
 std::string cli_return_watch::await(uint16_t serial, const std::string& old_path, unsigned wait_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
