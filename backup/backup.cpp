@@ -1,6 +1,9 @@
 #include "backup/backup.h"
 
+#include "link/command_frame.h"
 #include "link/field_text.h"
+
+#include <cstring>
 
 namespace {
 
@@ -131,4 +134,25 @@ bool backup_other_type(const backup_file& file, const instrument_snapshot& instr
 
 settings_write_result backup_restore_block(const restore_block& block, bool factory_allowed) {
     return settings_block_write(block.current, block.wanted, factory_allowed);
+}
+
+std::string settings_write_text(const settings_write_result& w, const settings_block& wanted) {
+    if (w.code == 0) return "written and read back";
+    if (w.code == SETTINGS_READ_BACK_DIFFERS) {
+        std::string text = "saved, but the instrument holds other values";
+        if (w.read_back) {
+            const char* separator = ": ";
+            for (const field_change& c : settings_block_changes(wanted, w.stored)) {
+                text += separator + c.field + " sent " + c.old_text + ", holds " + c.new_text;
+                separator = "; ";
+            }
+        }
+        return text;
+    }
+    if (w.code == SETTINGS_NEEDS_FACTORY) return "the board serial is a factory setting: it needs the maintenance password";
+    if (w.code == SETTINGS_NOT_A_BLOCK) return "not a block of this kind";
+    const std::string step = std::strcmp(w.step, "read-back") == 0 ? " while reading it back" : "";
+    if (w.code == ERR_LINK_FAILED) return "no answer from the instrument" + step + " (link failure: was it unplugged?)";
+    if (w.code == ERR_SHORT_RESPONSE) return "the instrument's answer was too short" + step;
+    return "the instrument refused" + step + text_printf(" (result code %d)", w.code);
 }

@@ -63,3 +63,8 @@ bool backup_other_type(const backup_file& file, const instrument_snapshot& instr
 
 // Writes one block of the plan and reads it back (settings_block_write).
 settings_write_result backup_restore_block(const restore_block& block, bool factory_allowed);
+// The outcome of writing `wanted` in words, for a message or a table cell: "written and read
+// back", or what failed ("saved, but the instrument holds other values: motors[2].speed_percent
+// sent 60, holds 50", "no answer from the instrument (link failure)", "the instrument refused
+// (result code 4)", ...).
+std::string settings_write_text(const settings_write_result& result, const settings_block& wanted);

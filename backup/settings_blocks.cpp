@@ -719,6 +719,12 @@ settings_write_result settings_block_write(const settings_block& current, const 
     }
     out.code = write_block(current, wanted, factory_allowed);
     out.step = "write";
+    if (out.code == SETTINGS_READ_BACK_DIFFERS) {
+        // A save that compares as it goes (a motor, the factory record) found the difference:
+        // what the instrument holds says which.
+        out.read_back = settings_block_read(wanted.id, out.stored) == 0;
+        return out;
+    }
     if (out.code != 0) return out;
     // What the window shows after a save is what the instrument holds: read it back and compare
     // every field that was written.

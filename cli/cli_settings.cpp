@@ -2,6 +2,7 @@
 #include "backup/backup.h"
 #include "cli/cli_commands.h"
 #include "config/factory.h"
+#include "link/command_frame.h"
 #include "link/field_text.h"
 #include "platform/file_replace.h"
 #include "platform/pc_clock.h"
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <istream>
 #include <ostream>
-#include <sstream>
 
 #ifndef VELTRANIC_VERSION
 #define VELTRANIC_VERSION "unknown"
@@ -65,21 +65,12 @@ int check_password(cli_session& s, const char* what, bool stdin_taken) {
 
 // The outcome of a write as one line on err, and its exit code.
 int write_failed(cli_session& s, const std::string& what, const settings_write_result& w, const settings_block& wanted) {
-    if (w.code == SETTINGS_READ_BACK_DIFFERS) {
-        s.io.err << "veltranic-cli: " << what << ": saved, but the instrument holds other values";
-        if (w.read_back) {
-            for (const field_change& c : settings_block_changes(wanted, w.stored))
-                s.io.err << "; " << c.field << " sent " << c.old_text << ", holds " << c.new_text;
-        }
-        s.io.err << "\n";
-        return CLI_REFUSED;
+    if (w.code == ERR_LINK_FAILED || w.code == RESULT_UNSUPPORTED) {
+        const std::string step = what + (std::strcmp(w.step, "read-back") == 0 ? " (reading it back)" : "");
+        return cli_failed(s, step.c_str(), w.code);
     }
-    if (w.code == SETTINGS_NEEDS_FACTORY) {
-        s.io.err << "veltranic-cli: " << what << ": the board serial is a factory setting; give --factory\n";
-        return CLI_USAGE;
-    }
-    const std::string step = what + (std::strcmp(w.step, "read-back") == 0 ? " (reading it back)" : "");
-    return cli_failed(s, step.c_str(), w.code);
+    s.io.err << "veltranic-cli: " << what << ": " << settings_write_text(w, wanted) << "\n";
+    return w.code == SETTINGS_NEEDS_FACTORY ? CLI_USAGE : CLI_REFUSED;
 }
 
 std::string local_time_iso() {
@@ -271,14 +262,11 @@ int cli_restore(cli_session& s) {
             if (!o.json) s.io.out << name << ": written and read back\n";
             continue;
         }
-        std::ostringstream why;
-        cli_io quiet{why, why, s.io.in, false};
-        cli_session inner{quiet, s.o, s.path};
-        const int code = write_failed(inner, std::string("restore ") + name, w, b.wanted);
-        std::string message = why.str();
-        if (message.rfind("veltranic-cli: ", 0) == 0) message.erase(0, 15);
-        while (!message.empty() && message.back() == '\n') message.pop_back();
-        report(b, "failed", message);
+        const std::string message = std::string("restore ") + name + ": " + settings_write_text(w, b.wanted);
+        const int code = w.code == ERR_LINK_FAILED ? CLI_LINK_FAILED
+                         : w.code == SETTINGS_NEEDS_FACTORY ? CLI_USAGE
+                                                            : CLI_REFUSED;
+        report(b, "failed", settings_write_text(w, b.wanted));
         if (!o.json) s.io.out << name << ": FAILED\n";
         s.io.err << "veltranic-cli: " << message << "\n";
         if (rc == CLI_OK || code == CLI_LINK_FAILED) rc = code;

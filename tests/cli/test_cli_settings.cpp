@@ -379,6 +379,25 @@ TEST_F(CliTest, RestoreGuardsTheTypeTheIdentityAndTheFile) {
     EXPECT_EQ(r.rc, CLI_USAGE);
     EXPECT_NE(r.err.find("blocks.cleaning.bleach_pump_speed_percent"), std::string::npos) << r.err;
     EXPECT_EQ(run({"--device", "sim:1", "restore", write("x.json", R"({"format": 1})"), "--yes"}).rc, CLI_USAGE);
+
+    // A block that does not take is reported as failed, and the others are still written.
+    mooring->with_firmware([](sim_firmware& fw) {
+        fw.motors.motor[2].config[11] ^= 1;
+        fw.motors.ignore_config_writes = true;
+        fw.settings.cleaning[6] ^= 1;
+    });
+    r = run({"--device", "sim:2", "restore", backup, "--yes", "--force", "--json"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_NE(r.err.find("restore motors: saved, but the instrument holds other values: motors[2].speed_percent"),
+              std::string::npos) << r.err << r.out;
+    for (const json& b : parse_ordered(r)["blocks"]) {
+        if (b["block"] == "motors") {
+            EXPECT_EQ(b["outcome"], "failed");
+        }
+        if (b["block"] == "cleaning") {
+            EXPECT_EQ(b["outcome"], "written");
+        }
+    }
 }
 
 }  // namespace
