@@ -81,7 +81,7 @@ bool backup_parse(std::string_view text, backup_file& out, std::string& error) {
         }
         file.has_type = i.has("type_code");
         file.type_code = uint16_t(type);
-        file.source = "\"" + name + "\"" + text_printf(" (serial %llu)", (unsigned long long)serial);
+        file.source = "\"" + name + "\"" + " (serial " + std::to_string(serial) + ")";
     }
     const json* blocks = f.get("blocks");
     if (!blocks || !blocks->is_object()) {

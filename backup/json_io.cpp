@@ -162,8 +162,7 @@ bool json_fields::get_uint(const char* key, uint64_t max, uint64_t* out) { retur
 bool json_fields::get_uint(const char* key, uint64_t min, uint64_t max, uint64_t* out) {
     const json* v = get(key);
     if (!v) return error.empty();
-    const std::string range = text_printf(" must be a whole number from %llu to %llu", (unsigned long long)min,
-                                          (unsigned long long)max);
+    const std::string range = " must be a whole number from " + std::to_string(min) + " to " + std::to_string(max);
     if (!v->is_number_unsigned()) return fail(name(key) + range);
     const uint64_t n = v->get<uint64_t>();
     if (n < min || n > max) return fail(name(key) + range);
@@ -217,7 +216,7 @@ bool json_check_format(json_fields& fields) {
     uint64_t format = JSON_FORMAT;
     if (!fields.get_uint("format", 0, UINT32_MAX, &format)) return false;
     if (format != JSON_FORMAT)
-        return fields.fail(text_printf("format %llu is not one this tool reads (it reads format %d)",
-                                       (unsigned long long)format, JSON_FORMAT));
+        return fields.fail("format " + std::to_string(format) + " is not one this tool reads (it reads format " +
+                           std::to_string(JSON_FORMAT) + ")");
     return true;
 }

@@ -309,11 +309,11 @@ bool numbered_list(json_fields& f, const char* key, const char* number_key, int 
         return f.fail(f.name(key) + text_printf(" must be a list of at most %d entries", count));
     bool given[16] = {};
     for (size_t i = 0; i < list->size(); ++i) {
-        json_fields entry((*list)[i], f.name(key) + text_printf("[%zu]", i + 1));
+        json_fields entry((*list)[i], f.name(key) + "[" + std::to_string(i + 1) + "]");
         uint64_t number = i + 1;
         if (!entry.get_uint(number_key, 1, uint64_t(count), &number)) return f.fail(entry.error);
         if (given[number - 1])
-            return f.fail(entry.name(number_key) + text_printf(" %llu is given twice", (unsigned long long)number));
+            return f.fail(entry.name(number_key) + " " + std::to_string(number) + " is given twice");
         given[number - 1] = true;
         if (!apply(entry, int(number - 1)) || !entry.finish()) return f.fail(entry.error);
     }
@@ -506,7 +506,7 @@ void flatten(const json& j, const std::string& path, std::vector<std::pair<std::
     if (j.is_object()) {
         for (auto it = j.begin(); it != j.end(); ++it) flatten(it.value(), path.empty() ? it.key() : path + "." + it.key(), out);
     } else if (j.is_array()) {
-        for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + text_printf("[%zu]", i + 1), out);
+        for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + "[" + std::to_string(i + 1) + "]", out);
     } else {
         out.emplace_back(path, j.dump(-1, ' ', false, json::error_handler_t::replace));
     }

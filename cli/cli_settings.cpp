@@ -28,7 +28,7 @@ void print_fields(std::ostream& out, const json& j, const std::string& path) {
         for (auto it = j.begin(); it != j.end(); ++it) print_fields(out, it.value(), path.empty() ? it.key() : path + "." + it.key());
     } else if (j.is_array()) {
         for (size_t i = 0; i < j.size(); ++i) {
-            out << "  " << path << text_printf("[%zu]:", i + 1);
+            out << "  " << path << "[" + std::to_string(i + 1) + "]:";
             if (j[i].is_object())
                 for (auto it = j[i].begin(); it != j[i].end(); ++it) out << " " << it.key() << "=" << value_text(it.value());
             else
@@ -239,7 +239,7 @@ int cli_restore(cli_session& s) {
     if (factory_needed) {
         if (const int rc = check_password(s, "restore", from_stdin); rc != CLI_OK) return rc;
     }
-    const std::string question = text_printf("Write %zu block%s to the instrument at %s?", to_write.size(),
+    const std::string question = text_printf("Write %u block%s to the instrument at %s?", unsigned(to_write.size()),
                                              to_write.size() == 1 ? "" : "s", s.path.c_str());
     if (const int rc = cli_confirm(s, "restore", question); rc != CLI_OK) return rc;
 
