@@ -309,7 +309,7 @@ bool numbered_list(json_fields& f, const char* key, const char* number_key, int 
         return f.fail(f.name(key) + text_printf(" must be a list of at most %d entries", count));
     bool given[16] = {};
     for (size_t i = 0; i < list->size(); ++i) {
-        json_fields entry((*list)[i], f.name(key) + "[" + std::to_string(i + 1) + "]");
+        json_fields entry((*list)[i], f.name(key) + text_printf("[%u]", unsigned(i + 1)));
         uint64_t number = i + 1;
         if (!entry.get_uint(number_key, 1, uint64_t(count), &number)) return f.fail(entry.error);
         if (given[number - 1])
@@ -506,7 +506,7 @@ void flatten(const json& j, const std::string& path, std::vector<std::pair<std::
     if (j.is_object()) {
         for (auto it = j.begin(); it != j.end(); ++it) flatten(it.value(), path.empty() ? it.key() : path + "." + it.key(), out);
     } else if (j.is_array()) {
-        for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + "[" + std::to_string(i + 1) + "]", out);
+        for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + text_printf("[%u]", unsigned(i + 1)), out);
     } else {
         out.emplace_back(path, j.dump(-1, ' ', false, json::error_handler_t::replace));
     }

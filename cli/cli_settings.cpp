@@ -28,7 +28,7 @@ void print_fields(std::ostream& out, const json& j, const std::string& path) {
         for (auto it = j.begin(); it != j.end(); ++it) print_fields(out, it.value(), path.empty() ? it.key() : path + "." + it.key());
     } else if (j.is_array()) {
         for (size_t i = 0; i < j.size(); ++i) {
-            out << "  " << path << "[" + std::to_string(i + 1) + "]:";
+            out << "  " << path << text_printf("[%u]:", unsigned(i + 1));
             if (j[i].is_object())
                 for (auto it = j[i].begin(); it != j[i].end(); ++it) out << " " << it.key() << "=" << value_text(it.value());
             else
