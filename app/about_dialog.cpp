@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "link/identity.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_about_dialog.h"
@@ -8,19 +9,26 @@
 #include <QPushButton>
 
 int about_dialog_run(QWidget* owner) {
+    firmware_info fw{};
+    char version[26];
+    int fw_read = 1, version_read = 1;
+    ui_await(owner, [&] {
+        fw_read = identity_get_firmware_info(fw);
+        version_read = identity_get_version_text(version);
+    });
+    if (ui_window_gone(owner)) return UI_IDCANCEL;
+
     QDialog dialog(owner);
     Ui::about_dialog_form ui;
     ui.setupUi(&dialog);
     dialog.setObjectName(QStringLiteral("about_dialog"));
 
-    firmware_info fw{};
-    if (identity_get_firmware_info(fw) == 0)
+    if (fw_read == 0)
         ui_set_text_fmt(ui.device_line, "Device: %s", device_type_text(firmware_info_type(fw)));
     else
         ui.device_line->clear();
 
-    char version[26];
-    if (identity_get_version_text(version) == 0) {
+    if (version_read == 0) {
         ui_set_text_fmt(ui.firmware_version, "Firmware Version: %s", version);
     } else {
         ui.firmware_version->clear();

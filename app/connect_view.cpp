@@ -8,7 +8,9 @@
 #include "link/identity.h"
 #include "link/link.h"
 #include "ui/app_messages.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/window_table.h"
 #include "ui_connect_view.h"
 
@@ -18,6 +20,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,8 +43,7 @@ void row_name(const QTreeWidgetItem* item, char out[SENSOR_NAME_MAX + 1]) {
 
 // An instrument this user may not open is left out of the list; one line in the status bar
 // says so and names the fix.
-void show_access_hint() {
-    const std::vector<std::string> denied = device_denied_paths();
+void show_access_hint(const std::vector<std::string>& denied) {
     if (denied.empty()) {
         main_set_access_hint(QString());
         return;
@@ -74,10 +78,19 @@ public:
 
         device_list.entries = nullptr;
         device_list.count = 0;
-        connect_rebuild_list(this);
         connect_selection = nullptr;
         set_buttons(false, false, false);
         connect_await_firmware = 0;
+        // The instruments are asked for their names off the GUI thread, once the view is in
+        // place: the list fills as soon as they have answered.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!alive_) return;
+                const busy_scope busy(this);
+                connect_rebuild_list(this);
+            },
+            Qt::QueuedConnection);
     }
 
     void shutdown() override {
@@ -96,7 +109,19 @@ public:
             if (e->code == 0x8000 || e->code == 0x8004) missed_change_ = true;
             return;
         }
-        if (e->code == 0x8000) {
+        if (busy_ > 0) {
+            // The view waits for an instrument (a rebuild, a connect): the change is taken once
+            // that is over, as the arrival or removal it was.
+            if (e->code == 0x8000) missed_arrival_ = true;
+            if (e->code == 0x8004) missed_removal_ = true;
+            return;
+        }
+        device_change(e->code);
+    }
+
+    void device_change(uint32_t code) {
+        const busy_scope busy(this);
+        if (code == 0x8000) {
             connect_rebuild_list(this);
             connect_selection = connect_find_selected(this);
             if (connect_await_firmware == 1) {
@@ -106,12 +131,33 @@ public:
             } else {
                 set_buttons(false, false, false);
             }
-        } else if (e->code == 0x8004) {
+        } else if (code == 0x8004) {
             connect_rebuild_list(this);
             connect_selection = nullptr;
             set_buttons(false, false, false);
         }
     }
+
+    // Marks the view as waiting for an instrument while it lives; device changes that arrive
+    // meanwhile are taken when the outermost one ends. Holds the view, which may be retired
+    // under a wait, until then.
+    class busy_scope {
+    public:
+        explicit busy_scope(connect_view* v) : v_(v), hold_(v) { ++v_->busy_; }
+        ~busy_scope() {
+            if (--v_->busy_ > 0 || !v_->alive_ || ui_window_gone(v_)) return;
+            const bool arrival = std::exchange(v_->missed_arrival_, false);
+            const bool removal = std::exchange(v_->missed_removal_, false);
+            if (arrival) v_->device_change(0x8000);
+            else if (removal) v_->device_change(0x8004);
+        }
+        busy_scope(const busy_scope&) = delete;
+        busy_scope& operator=(const busy_scope&) = delete;
+
+    private:
+        connect_view* v_;
+        ui_view_hold hold_;
+    };
 
     void set_buttons(bool c, bool u, bool f) {
         ui.connect_button->setEnabled(c);
@@ -152,25 +198,38 @@ private:
         QMetaObject::invokeMethod(this, [this] { if (alive_) on_connect(); }, Qt::QueuedConnection);
     }
 
+    // Opens the selected instrument off the GUI thread: 0 when open.
+    int open_selected(uint32_t timeout_ms) {
+        const std::string path = connect_selection->path ? connect_selection->path : "";
+        return ui_await(this, [&] { return link_open(path.c_str(), timeout_ms); });
+    }
+
     void on_connect() {
         if (!connect_selection) {
             ui_message_fmt(this, "Connect", UI_MB_OK, "%s", "Nothing selected");
             return;
         }
-        if (link_open(connect_selection->path, LINK_TIMEOUT_CONNECT_MS) != 0) {
+        const busy_scope busy(this);
+        device_entry* entry = connect_selection;
+        const int opened = open_selected(LINK_TIMEOUT_CONNECT_MS);
+        if (ui_window_gone(this)) return;
+        if (opened != 0) {
             ui_message_fmt(this, "Connect", UI_MB_OK, "%s", "Failed to connect");
             set_buttons(true, false, false);
             return;
         }
-        if (connect_selection->mode != FIRMWARE_MODE_BOOTLOADER) {
-            // The main window replaces this view before the send returns; touch nothing after.
-            app_message m(MSG_CONNECTED, 0, reinterpret_cast<intptr_t>(connect_selection));
+        if (entry->mode != FIRMWARE_MODE_BOOTLOADER) {
+            // The main window replaces this view before the send returns; touch nothing after
+            // (the view stays allocated until this handler has returned).
+            app_message m(MSG_CONNECTED, 0, reinterpret_cast<intptr_t>(entry));
             QCoreApplication::sendEvent(window(), &m);
             return;
         }
         command_frame f;
         frame_prepare(f, CMD_START_FIRMWARE, 0);
-        if (command_exchange(f) == 0) {
+        const int started = ui_await(this, [&f] { return command_exchange(f); });
+        if (ui_window_gone(this)) return;
+        if (started == 0) {
             connect_selection = nullptr;
             connect_await_firmware = 1;
             return;
@@ -187,7 +246,9 @@ private:
             ui_message_fmt(this, caption, UI_MB_OK, "%s", "Nothing selected");
             return false;
         }
-        if (link_open(connect_selection->path, LINK_TIMEOUT_SERVICE_MS) != 0) {
+        const int opened = open_selected(LINK_TIMEOUT_SERVICE_MS);
+        if (ui_window_gone(this)) return false;
+        if (opened != 0) {
             ui_message_fmt(this, caption, UI_MB_OK, "%s", "Failed to connect to sensor");
             return false;
         }
@@ -206,23 +267,29 @@ private:
     void catch_up_on_device_changes() {
         if (!missed_change_ || !alive_) return;
         missed_change_ = false;
+        const busy_scope busy(this);
         connect_rebuild_list(this);
         connect_selection = nullptr;
         set_buttons(false, false, false);
     }
 
     void on_upgrade() {
+        const busy_scope busy(this);
+        const uint32_t mode = connect_selection ? connect_selection->mode : 0;
         if (!open_for_service("Upgrade Firmware")) return;
-        run_service_dialog(g_upgrade_dialog ? g_upgrade_dialog : open_upgrade_dialog, connect_selection->mode);
+        run_service_dialog(g_upgrade_dialog ? g_upgrade_dialog : open_upgrade_dialog, mode);
         catch_up_on_device_changes();
     }
 
     void on_factory() {
+        const busy_scope busy(this);
+        const uint32_t mode = connect_selection ? connect_selection->mode : 0;
         if (!open_for_service("Factory Settings")) return;
         if (g_factory_dialog || ui_has_dialog(DIALOG_FACTORY))
-            run_service_dialog(g_factory_dialog ? g_factory_dialog : open_factory_dialog, connect_selection->mode);
+            run_service_dialog(g_factory_dialog ? g_factory_dialog : open_factory_dialog, mode);
         else
             link_close();
+        if (!alive_ || ui_window_gone(this)) return;
         missed_change_ = false;
         connect_rebuild_list(this);
         connect_selection = nullptr;
@@ -235,6 +302,9 @@ private:
     bool alive_ = true;
     bool in_service_ = false;
     bool missed_change_ = false;
+    int busy_ = 0;
+    bool missed_arrival_ = false;
+    bool missed_removal_ = false;
 };
 
 connect_view* as_connect(app_view* v) { return v && v->view_id() == VIEW_CONNECT ? static_cast<connect_view*>(v) : nullptr; }
@@ -249,17 +319,34 @@ void connect_rebuild_list(app_view* view) {
     QTreeWidget* list = v->ui.device_list;
     link_close();
     list->clear();
+    connect_selection = nullptr;
     device_list_free();
-    device_scan();
-    int r = 0;
-    for (size_t i = 0; i < device_list.count; ++i) {
-        device_entry& entry = device_list.entries[i];
+    // The scan and the names run off the GUI thread; device_list is filled here afterwards.
+    struct probed_entry {
+        probe_result probed = probe_result::unreachable;
         device_info info{};
         firmware_info fw{};
-        const probe_result probed = identity_probe(entry.path, info, fw);
-        if (probed == probe_result::unreachable) continue;
+    };
+    std::vector<std::string> paths;
+    std::vector<probed_entry> probed;
+    std::vector<std::string> denied;
+    ui_await(v, [&] {
+        paths = device_scan_paths();
+        probed.resize(paths.size());
+        for (size_t i = 0; i < paths.size(); ++i) probed[i].probed = identity_probe(paths[i].c_str(), probed[i].info, probed[i].fw);
+        denied = device_denied_paths();
+    });
+    if (ui_window_gone(v)) return;
+    device_list_set(paths);
+    int r = 0;
+    for (size_t i = 0; i < device_list.count && i < probed.size(); ++i) {
+        device_entry& entry = device_list.entries[i];
+        const device_info& info = probed[i].info;
+        const firmware_info& fw = probed[i].fw;
+        const probe_result probed_as = probed[i].probed;
+        if (probed_as == probe_result::unreachable) continue;
         const auto value = reinterpret_cast<uintptr_t>(&entry);
-        if (probed == probe_result::unidentified) {
+        if (probed_as == probe_result::unidentified) {
             entry.mode = 0;
             ui_list_cell_fmt(list, r, 0, value, "%s", "Unknown device");
         } else {
@@ -276,7 +363,7 @@ void connect_rebuild_list(app_view* view) {
         ++r;
     }
     ui_list_fit_columns(list);
-    show_access_hint();
+    show_access_hint(denied);
 }
 
 device_entry* connect_find_selected(app_view* view) {

@@ -1,6 +1,8 @@
 // veltranic: the service tool for attached instruments. Takes no arguments but --help and
 // --version (and Qt's own, such as -platform).
 #include "app/main_window.h"
+#include "link/link.h"
+#include "link/worker_thread.h"
 #include "platform/hid_system.h"
 
 #include <QApplication>
@@ -102,5 +104,10 @@ int main(int argc, char** argv) {
     hid_bus_register(hid_system_backend());
     app_register_windows();
     main_window_create();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    // A poller that a window stopped may still be finishing its exchange: the closed link ends
+    // it at once, and the program waits for it before its own objects go.
+    link_close();
+    worker_thread_join_all(2000);
+    return result;
 }

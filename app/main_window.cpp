@@ -5,6 +5,7 @@
 #include "link/identity.h"
 #include "link/link.h"
 #include "ui/app_messages.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui/view.h"
@@ -215,8 +216,13 @@ void main_show_identity(int connected) {
     if (connected == 1) {
         device_info info{};
         firmware_info fw{};
-        if (identity_get_device_info(info) != 0) return;
-        if (identity_get_firmware_info(fw) != 0) return;
+        const int connected_before = main_connected;
+        const int r = ui_await(g_main, [&] {
+            const int first = identity_get_device_info(info);
+            return first != 0 ? first : identity_get_firmware_info(fw);
+        });
+        // The instrument may have gone meanwhile: then the title says so already.
+        if (!g_main || r != 0 || main_connected != connected_before) return;
         char name[SENSOR_NAME_MAX + 1];
         device_info_name(info, name);
         set_title("%s (%s)", device_type_text(firmware_info_type(fw)), name);
@@ -295,6 +301,9 @@ bool main_window::event(QEvent* e) {
         main_connected = 1;
         connected_device_path = entry && entry->path ? entry->path : "";
         main_show_identity(1);
+        m->result = 1;
+        // Unplugged while the title was read: the connect view is back already.
+        if (main_connected != 1) return true;
         main_switch_view(VIEW_RUN);
         main_menu_update(VIEW_RUN, 1);
         m->result = 1;

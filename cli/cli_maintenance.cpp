@@ -117,10 +117,8 @@ int cli_diag_log(cli_session& s) {
         records.push_back(record);
     }
     if (s.o.json) return cli_deliver(s, json_text(cli_diag_log_json(records)));
-    // Exactly the file that Save Diagnostics writes.
-    std::vector<diag_row> rows;
-    for (const log_record& r : records) rows.push_back(diag_row_from_record(r));
-    return cli_deliver(s, diag_log_file_text(rows));
+    // Exactly the file that Save Diagnostics writes, lost records included.
+    return cli_deliver(s, diag_log_file_text(diag_rows_from_records(records)));
 }
 
 int cli_led(cli_session& s) {
@@ -145,26 +143,26 @@ int cli_upgrade(cli_session& s) {
     }
     if (o.bootloader && o.stay_in_bootloader)
         return cli_usage(s.io, "upgrade: --stay-in-bootloader belongs to a firmware upgrade");
-    FILE* file = std::fopen(o.file.c_str(), "rb");
-    if (!file) return cli_usage(s.io, "upgrade: cannot read " + o.file + ": " + std::strerror(errno));
-    std::fseek(file, 0, SEEK_END);
-    const long size = std::ftell(file);
-    std::rewind(file);
+    const uint32_t base = o.bootloader ? IMAGE_BASE_BOOTLOADER : IMAGE_BASE_FIRMWARE;
+    upgrade_image image;
+    if (const int r = upgrade_image_open(o.file.c_str(), base, image); r != 0)
+        return cli_usage(s.io, "upgrade: cannot read " + o.file + ": " +
+                                   (r == UPGRADE_ERR_NOT_FILE    ? std::string("not a regular file")
+                                    : r == UPGRADE_ERR_TOO_LARGE ? "larger than the instrument takes (" +
+                                                                       std::to_string(upgrade_image_max(base)) + " bytes at most)"
+                                                                 : std::string(std::strerror(errno))));
+    const uint64_t size = image.size;
     const std::string question =
         std::string(o.bootloader ? "A bootloader upgrade must be allowed to complete or the sensor will need to be "
                                    "returned to Calderwyn for repair. "
                                  : "") +
         "Write " + o.file + " (" + std::to_string(size) + " bytes) into the " + (o.bootloader ? "bootloader" : "firmware") +
         " of the instrument at " + s.path + "?";
-    if (const int rc = cli_confirm(s, "upgrade", question); rc != CLI_OK) {
-        std::fclose(file);
-        return rc;
-    }
-    progress_report progress(s.io, o.progress, uint64_t(size > 0 ? size : 0));
+    if (const int rc = cli_confirm(s, "upgrade", question); rc != CLI_OK) return rc;
+    progress_report progress(s.io, o.progress, size);
     const std::atomic<int> stop{0};
-    const upgrade_outcome out = upgrade_run_file(file, o.bootloader ? IMAGE_BASE_BOOTLOADER : IMAGE_BASE_FIRMWARE, stop,
-                                                 [&progress](uint32_t written) { progress.update(written); });
-    std::fclose(file);
+    const upgrade_outcome out =
+        upgrade_run_image(image, base, stop, [&progress](uint32_t written) { progress.update(written); });
     progress.finish();
     if (out.failed == 0) {
         s.io.out << text_printf("Upgrade complete, %u bytes written", out.bytes_written) << "\n";
@@ -176,6 +174,10 @@ int cli_upgrade(cli_session& s) {
     s.io.err << "veltranic-cli: upgrade: " << text_printf("Upgrade failed after %u bytes (%d)", out.bytes_written, 1);
     if (out.error == UPGRADE_ERR_FILE) {
         s.io.err << ": " << o.file << " could not be read\n";
+        return CLI_USAGE;
+    }
+    if (out.error == UPGRADE_ERR_CHANGED) {
+        s.io.err << ": " << o.file << " changed size while it was sent\n";
         return CLI_USAGE;
     }
     if (out.error == ERR_LINK_FAILED) {

@@ -7,7 +7,17 @@
 
 #include <iostream>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The saved logs carry their own CR LF: standard output must not add a CR to every LF, so
+    // that it gives byte for byte what --output writes.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     sim_bus_install();
     sim_device_config sampler;
     sampler.firmware.sampler.fill_log(5, 0);

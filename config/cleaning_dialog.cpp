@@ -1,6 +1,7 @@
 #include "config/cleaning_dialog.h"
 
 #include "config/cleaning.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_cleaning_dialog.h"
@@ -45,14 +46,19 @@ private:
         in.bleach_time = ui_get_unsigned(ui.bleach_time_edit);
         in.dwell_time = ui_get_unsigned(ui.dwell_edit);
         in.flush_time = ui_get_unsigned(ui.flush_edit);
-        if (cleaning_write(cleaning_build(in)) != 0) {
+        const cleaning_config config = cleaning_build(in);
+        cleaning_config stored;
+        bool written = false, read_back = false;
+        ui_await(this, [&] {
+            written = cleaning_write(config) == 0;
+            read_back = written && cleaning_read(stored) == 0;
+        });
+        if (!written) {
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", CLEANING_SAVE_FAILED);
             return;
         }
         // A failed read-back is reported although the instrument may hold the new values.
-        cleaning_config stored;
-        const bool read_back = cleaning_read(stored) == 0;
-        if (read_back) show_config(stored);
+        if (read_back && !ui_window_gone(this)) show_config(stored);
         ui_message_fmt(this, "Save", UI_MB_OK, "%s", read_back ? CLEANING_SAVED : CLEANING_SAVE_FAILED);
     }
 };
@@ -61,10 +67,11 @@ private:
 
 int cleaning_dialog_run(QWidget* owner) {
     cleaning_config config;
-    if (cleaning_read(config) != 0) {
+    if (ui_await(owner, [&] { return cleaning_read(config); }) != 0) {
         ui_message_fmt(owner, CLEANING_READ_CAPTION, UI_MB_OK, "%s", CLEANING_READ_FAILED);
         return QDialog::Rejected;
     }
+    if (ui_window_gone(owner)) return QDialog::Rejected;
     cleaning_dialog dialog(owner);
     dialog.show_config(config);
     return ui_exec(dialog);

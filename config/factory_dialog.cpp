@@ -3,6 +3,7 @@
 #include "config/factory.h"
 #include "config/identification.h"
 #include "ui/app_messages.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui/window_table.h"
@@ -34,12 +35,18 @@ public:
         connect(ui.upgrade_button, &QPushButton::clicked, this, [this] { on_upgrade(); });
     }
 
-    // Reads the firmware mode and the device information: 0, or the first failure.
-    int read_at_opening() {
+    // Reads the firmware mode and the device information: 0, or the first failure. `owner`
+    // waits for the reads.
+    int read_at_opening(QWidget* owner) {
         firmware_info fw;
-        int r = identity_get_firmware_info(fw);
+        device_info info;
+        const int r = ui_await(owner, [&] {
+            const int first = identity_get_firmware_info(fw);
+            return first != 0 ? first : identity_get_device_info(info);
+        });
         if (r != 0) return r;
-        if ((r = show_stored()) != 0) return r;
+        if (ui_window_gone(owner)) return 1;
+        show(info);
         mode_ = firmware_info_mode(fw);
         upgrade_allowed_ = factory_upgrade_allowed(mode_);
         apply_access();
@@ -49,14 +56,6 @@ public:
     Ui::factory_dialog_form ui;
 
 private:
-    int show_stored() {
-        device_info info;
-        const int r = identity_get_device_info(info);
-        if (r != 0) return r;
-        show(info);
-        return 0;
-    }
-
     void show(const device_info& info) {
         char name[SENSOR_NAME_MAX + 1];
         device_info_name(info, name);
@@ -101,7 +100,8 @@ private:
         const device_info record = factory_build(std::string_view(name.constData(), size_t(name.size())),
                                                  ui_get_unsigned(ui.serial_edit), ui_get_unsigned(ui.board_serial_edit));
         device_info read_back;
-        const int r = factory_save(record, &read_back);
+        const int r = ui_await(this, [&] { return factory_save(record, &read_back); });
+        if (ui_window_gone(this)) return;
         if (r == 0) show(read_back);
         ui_message_fmt(this, FACTORY_SAVE_CAPTION, UI_MB_OK, "%s", r == 0 ? FACTORY_SAVED : FACTORY_SAVE_FAILED);
     }
@@ -117,7 +117,7 @@ private:
 
 int factory_dialog_run(QWidget* owner, uint32_t) {
     factory_dialog dialog(owner);
-    if (dialog.read_at_opening() != 0) {
+    if (dialog.read_at_opening(owner) != 0) {
         ui_message_fmt(owner, FACTORY_CAPTION, UI_MB_OK, "%s", FACTORY_READ_FAILED);
         return QDialog::Rejected;
     }

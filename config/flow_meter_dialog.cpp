@@ -1,6 +1,7 @@
 #include "config/flow_meter_dialog.h"
 
 #include "config/flow_meter.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_flow_meter_dialog.h"
@@ -30,7 +31,7 @@ private:
     // No range check: 0 is a setting too. A number wider than the field stops at its maximum.
     void on_save() {
         const flow_meter_config config = flow_meter_build(ui_get_unsigned(ui.pulses_edit));
-        if (flow_meter_write(config) != 0)
+        if (ui_await(this, [&] { return flow_meter_write(config); }) != 0)
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", FLOW_METER_SAVE_FAILED);
         else
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", FLOW_METER_SAVED);
@@ -41,10 +42,11 @@ private:
 
 int flow_meter_dialog_run(QWidget* owner) {
     flow_meter_config config;
-    if (flow_meter_read(config) != 0) {
+    if (ui_await(owner, [&] { return flow_meter_read(config); }) != 0) {
         ui_message_fmt(owner, FLOW_METER_READ_CAPTION, UI_MB_OK, "%s", FLOW_METER_READ_FAILED);
         return QDialog::Rejected;
     }
+    if (ui_window_gone(owner)) return QDialog::Rejected;
     flow_meter_dialog dialog(owner);
     dialog.show_config(config);
     return ui_exec(dialog);

@@ -1,6 +1,7 @@
 #include "config/identification_dialog.h"
 
 #include "config/identification.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_identification_dialog.h"
@@ -29,10 +30,12 @@ public:
     }
 
     // Reads the device information into the fields: 0, or the read's failure (fields untouched).
-    int show_stored() {
+    // `waiting` is the window that waits for the read.
+    int show_stored(QWidget* waiting) {
         device_info info;
-        const int r = identity_get_device_info(info);
+        const int r = ui_await(waiting, [&] { return identity_get_device_info(info); });
         if (r != 0) return r;
+        if (ui_window_gone(waiting)) return 1;
         char name[SENSOR_NAME_MAX + 1];
         device_info_name(info, name);
         ui.name_edit->setText(QString::fromUtf8(name));
@@ -60,9 +63,10 @@ private:
 
     void on_save() {
         const QByteArray name = name_bytes();
-        const int outcome = identification_save(std::string_view(name.constData(), size_t(name.size())),
-                                                ui_get_unsigned(ui.serial_edit));
-        const bool read_back = outcome == 0 && show_stored() == 0;
+        const uint64_t serial = ui_get_unsigned(ui.serial_edit);
+        const int outcome =
+            ui_await(this, [&] { return identification_save(std::string_view(name.constData(), size_t(name.size())), serial); });
+        const bool read_back = outcome == 0 && !ui_window_gone(this) && show_stored(this) == 0;
         if (ui_message_fmt(this, "Save", UI_MB_OK, "%s", identification_outcome_text(outcome, read_back)) == 0)
             return;  // the instrument went away: the dialog is closing already
         accept();
@@ -73,7 +77,7 @@ private:
 
 int identification_dialog_run(QWidget* owner) {
     identification_dialog dialog(owner);
-    if (dialog.show_stored() != 0) {
+    if (dialog.show_stored(owner) != 0) {
         ui_message_fmt(owner, IDENTIFICATION_READ_CAPTION, UI_MB_OK, "%s", IDENTIFICATION_READ_FAILED);
         return QDialog::Rejected;
     }

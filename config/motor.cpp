@@ -108,7 +108,7 @@ int motor_id_load() {
     return int(id);
 }
 
-void motor_id_save(int id) { (void)registry_write_dword(uint32_t(id), MOTOR_ID_VALUE); }
+int motor_id_save(int id) { return registry_write_dword(uint32_t(id), MOTOR_ID_VALUE); }
 
 int motor_config_get(uint8_t id, motor_config& out) {
     command_frame f;

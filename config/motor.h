@@ -110,8 +110,10 @@ uint16_t motor_flow_timeout_seconds(uint64_t minutes);
 
 // The motor last driven by hand, from the settings store: 1 when missing or not 1-5.
 int motor_id_load();
-// Stores it; the result of the store is not acted on.
-void motor_id_save(int id);
+// Stores it: 0, or 1 when the store could not be written.
+int motor_id_save(int id);
+// What the motor dialog says (once per opening) when it could not be stored.
+constexpr const char* MOTOR_ID_NOT_SAVED = "Unable to save the motor for next time";
 
 // ---- commands: 0, ERR_LINK_FAILED, or the instrument's result ---------------------------------
 

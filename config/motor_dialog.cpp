@@ -2,6 +2,7 @@
 
 #include "config/motor.h"
 #include "link/field_text.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_motor_dialog.h"
@@ -30,6 +31,7 @@ motor_config motor_snapshot[MOTOR_ID_LAST + 1];
 int current_motor = 1;
 bool motor_moving = false;
 bool motor_fields_invalid = false;
+bool motor_id_unsaved_said = false;  // this opening has said that the motor is not remembered
 
 bool motor_unsaved() { return std::memcmp(motor_records, motor_snapshot, sizeof motor_records) != 0; }
 motor_config& current_record() { return motor_records[current_motor]; }
@@ -208,7 +210,9 @@ void motor_dialog::motor_change(int row) {
 // Stops whatever runs. Only a confirmed stop ends the moving state: a manual run has no
 // autostop, so a motor whose stop was lost drives on into its end stop.
 bool motor_dialog::motor_stop_moving() {
-    if (motor_stop() == 0) {
+    const int r = ui_await(this, [] { return motor_stop(); });
+    if (ui_window_gone(this)) return false;
+    if (r == 0) {
         motor_moving = false;
         return true;
     }
@@ -224,7 +228,7 @@ void motor_dialog::motor_started(int result, const char* action) {
         motor_moving = true;
         return;
     }
-    const bool stopped = motor_stop() == 0;
+    const bool stopped = ui_await(this, [] { return motor_stop(); }) == 0;
     motor_moving = !stopped;
     ui_message_fmt(this, action, UI_MB_OK | UI_MB_ICONWARNING, "%s", stopped ? START_FAILED : START_UNCONFIRMED);
 }
@@ -233,8 +237,16 @@ void motor_dialog::motor_manual(uint8_t direction, const char* action) {
     if (motor_moving) {
         motor_stop_moving();
     } else {
-        motor_id_save(current_motor);
-        const int r = motor_run(uint8_t(current_motor), direction, uint16_t(ui.speed_slider->value()));
+        // Said before the motor moves, and once: nothing runs while the message is open.
+        if (motor_id_save(current_motor) != 0 && !motor_id_unsaved_said) {
+            motor_id_unsaved_said = true;
+            ui_message_fmt(this, action, UI_MB_OK | UI_MB_ICONWARNING, "%s", MOTOR_ID_NOT_SAVED);
+            if (ui_window_gone(this)) return;
+        }
+        const uint8_t id = uint8_t(current_motor);
+        const uint16_t speed = uint16_t(ui.speed_slider->value());
+        const int r = ui_await(this, [&] { return motor_run(id, direction, speed); });
+        if (ui_window_gone(this)) return;
         motor_started(r, action);
     }
     if (!ui_window_gone(this)) motor_apply_rules();
@@ -242,7 +254,9 @@ void motor_dialog::motor_manual(uint8_t direction, const char* action) {
 
 void motor_dialog::motor_sample_hall(bool engaged) {
     sensor_sample s;
-    if (sensors_read(s) != 0) {
+    const int r = ui_await(this, [&] { return sensors_read(s); });
+    if (ui_window_gone(this)) return;
+    if (r != 0) {
         ui_message_fmt(this, engaged ? "Engaged Hall Value" : "Disengaged Hall Value", UI_MB_OK, "%s",
                        "Failed to get sample from sensor.");
         return;
@@ -256,7 +270,11 @@ void motor_dialog::motor_sample_hall(bool engaged) {
 
 void motor_dialog::motor_save() {
     motor_read_fields();
-    switch (motor_config_save(uint8_t(current_motor), current_record())) {
+    const uint8_t id = uint8_t(current_motor);
+    const motor_config record = current_record();
+    const int r = ui_await(this, [&] { return motor_config_save(id, record); });
+    if (ui_window_gone(this)) return;
+    switch (r) {
         case 0:
             std::memcpy(motor_snapshot, motor_records, sizeof motor_snapshot);
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", "Configuration Saved.");
@@ -296,18 +314,13 @@ void motor_dialog::motor_test(bool first) {
     }
     motor_read_fields();
     const uint8_t id = uint8_t(current_motor);
-    int r;
-    const char* action;
-    if (pump) {
-        r = motor_pump(id, float(litres), motor_flow_timeout_seconds(ui_get_unsigned(ui.flow_timeout_edit)));
-        action = "Pump";
-    } else if (first) {
-        r = motor_engage(id);
-        action = "Engage";
-    } else {
-        r = motor_disengage(id);
-        action = "Disengage";
-    }
+    const auto flow_timeout = motor_flow_timeout_seconds(ui_get_unsigned(ui.flow_timeout_edit));
+    const char* action = pump ? "Pump" : first ? "Engage" : "Disengage";
+    const int r = ui_await(this, [&] {
+        if (pump) return motor_pump(id, float(litres), flow_timeout);
+        return first ? motor_engage(id) : motor_disengage(id);
+    });
+    if (ui_window_gone(this)) return;
     motor_started(r, action);
     if (!ui_window_gone(this)) motor_apply_rules();
 }
@@ -316,7 +329,9 @@ void motor_dialog::reject() {
     if (motor_unsaved() &&
         ui_message_fmt(this, "Exit", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s", "Exit without saving changes?") != UI_IDYES)
         return;
-    if (motor_stop() == 0) {
+    const int stopped = ui_await(this, [] { return motor_stop(); });
+    if (ui_window_gone(this)) return;
+    if (stopped == 0) {
         motor_moving = false;
     } else if (motor_moving) {
         // The motor was running and did not confirm the stop: say so rather than close as if it
@@ -326,8 +341,10 @@ void motor_dialog::reject() {
             return;
         }
     }
-    motor_close();
-    sensors_stop();
+    ui_await(this, [] {
+        motor_close();
+        sensors_stop();
+    });
     QDialog::reject();
 }
 
@@ -336,14 +353,20 @@ void motor_dialog::reject() {
 QDialog* motor_dialog_open(QWidget* owner) {
     auto dialog = std::make_unique<motor_dialog>(owner);
     current_motor = motor_id_load();
+    motor_id_unsaved_said = false;
 
     // All five or none: a failed read leaves the records of the last opening alone.
     motor_config read[MOTOR_ID_LAST + 1] = {};
-    for (int id = MOTOR_ID_FIRST; id <= MOTOR_ID_LAST; ++id) {
-        if (motor_config_get(uint8_t(id), read[id]) != 0) {
-            ui_message_fmt(owner, CAPTION, UI_MB_OK | UI_MB_ICONERROR, "%s", "Can't get motor config from device (check power supply).");
-            return nullptr;
-        }
+    int read_result = 1, start_result = 1;
+    ui_await(owner, [&] {
+        for (int id = MOTOR_ID_FIRST; id <= MOTOR_ID_LAST; ++id)
+            if ((read_result = motor_config_get(uint8_t(id), read[id])) != 0) return;
+        start_result = sensors_start();
+    });
+    if (ui_window_gone(owner)) return nullptr;
+    if (read_result != 0) {
+        ui_message_fmt(owner, CAPTION, UI_MB_OK | UI_MB_ICONERROR, "%s", "Can't get motor config from device (check power supply).");
+        return nullptr;
     }
     std::memcpy(motor_records, read, sizeof motor_records);
     std::memcpy(motor_snapshot, motor_records, sizeof motor_snapshot);
@@ -354,7 +377,7 @@ QDialog* motor_dialog_open(QWidget* owner) {
     ui_set_text_fmt(d.ui.speed_percent_label, "%u%%", 0u);
     ui_set_text_fmt(d.ui.flow_volume_edit, "%u", 0u);
     ui_set_text_fmt(d.ui.flow_timeout_edit, "%u", 0u);
-    if (sensors_start() != 0) {
+    if (start_result != 0) {
         ui_message_fmt(owner, CAPTION, UI_MB_OK | UI_MB_ICONERROR, "%s", "Can't start sensors on device (check power supply).");
         return nullptr;
     }

@@ -4,6 +4,7 @@
 #include "config/pressure.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
+#include "ui/await.h"
 #include "ui_pressure_dialog.h"
 
 #include <QCheckBox>
@@ -156,7 +157,9 @@ void pressure_dialog::pressure_sample(int i) {
         return;
     }
     sensor_sample s;
-    if (sensors_read(s) != 0) {
+    const int r = ui_await(this, [&] { return sensors_read(s); });
+    if (ui_window_gone(this)) return;
+    if (r != 0) {
         // The voltage shown is an older reading: it must not become this pressure's point.
         pressure_set_point(calibration_block, i, false, pressure_point_bar(calibration_block, i),
                            pressure_point_volt(calibration_block, i));
@@ -187,7 +190,11 @@ void pressure_dialog::pressure_calculate() {
 }
 
 void pressure_dialog::pressure_save() {
-    if (config_block_write(calibration_block_id, calibration_block.bytes, sizeof calibration_block.bytes) != 0) {
+    const pressure_calibration block = calibration_block;
+    const uint8_t id = calibration_block_id;
+    const int r = ui_await(this, [&] { return config_block_write(id, block.bytes, sizeof block.bytes); });
+    if (ui_window_gone(this)) return;
+    if (r != 0) {
         ui_message_fmt(this, "Save", UI_MB_OK | UI_MB_ICONERROR, "%s", "Failed to save config to device.");
         return;
     }
@@ -203,8 +210,12 @@ void pressure_dialog::pressure_save() {
 void pressure_dialog::pressure_test() {
     pressure_calibration stored;
     sensor_sample s;
-    int r = config_block_read(calibration_block_id, stored.bytes, sizeof stored.bytes);
-    if (r == 0) r = sensors_read(s);
+    const uint8_t id = calibration_block_id;
+    const int r = ui_await(this, [&] {
+        const int read = config_block_read(id, stored.bytes, sizeof stored.bytes);
+        return read != 0 ? read : sensors_read(s);
+    });
+    if (ui_window_gone(this)) return;
     if (r != 0) {
         ui_message_fmt(this, "Test", UI_MB_OK | UI_MB_ICONWARNING, "%s", "Unable to get sample from device");
         return;
@@ -218,7 +229,7 @@ void pressure_dialog::pressure_test() {
 }
 
 void pressure_dialog::reject() {
-    sensors_stop();
+    ui_await(this, [] { sensors_stop(); });
     QDialog::reject();
 }
 
@@ -228,14 +239,21 @@ QDialog* pressure_dialog_open(QWidget* owner) {
     auto dialog = std::make_unique<pressure_dialog>(owner);
     calibration_block_id = CONFIG_BLOCK_PRESSURE;
     pressure_calibration read;
-    if (config_block_read(calibration_block_id, read.bytes, sizeof read.bytes) != 0) {
+    const uint8_t id = calibration_block_id;
+    int read_result = 1, start_result = 1;
+    ui_await(owner, [&] {
+        read_result = config_block_read(id, read.bytes, sizeof read.bytes);
+        if (read_result == 0) start_result = sensors_start();
+    });
+    if (ui_window_gone(owner)) return nullptr;
+    if (read_result != 0) {
         ui_message_fmt(owner, CAPTION, UI_MB_OK | UI_MB_ICONERROR, "%s", "Can't get pressure sensor config from device.");
         return nullptr;
     }
     calibration_block = read;
     stored_gain = pressure_gain(read);
     stored_offset = pressure_offset(read);
-    if (sensors_start() != 0) {
+    if (start_result != 0) {
         ui_message_fmt(owner, CAPTION, UI_MB_OK | UI_MB_ICONERROR, "%s",
                        "Can't start pressure sensors on device (check power supply).");
         return nullptr;

@@ -1,6 +1,7 @@
 #include "config/rs232_dialog.h"
 
 #include "config/rs232.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_rs232_dialog.h"
@@ -36,7 +37,8 @@ public:
     // `speaker`) and shown as "None"; the instrument keeps it until the operator saves.
     shown show_stored(QWidget* speaker) {
         rs232_config config;
-        if (rs232_read(config) != 0) return shown::read_failed;
+        if (ui_await(speaker, [&] { return rs232_read(config); }) != 0) return shown::read_failed;
+        if (ui_window_gone(speaker)) return shown::gone;
         const rs232_rows rows = rs232_rows_of(config);
         if (rows.retired_protocol &&
             ui_message_fmt(speaker, RS232_CAPTION, UI_MB_OK, "%s", RS232_RETIRED_PROTOCOL) == 0)
@@ -75,7 +77,8 @@ private:
     }
 
     void on_save() {
-        if (rs232_write(rs232_build(selected())) != 0) {
+        const rs232_config config = rs232_build(selected());
+        if (ui_await(this, [&] { return rs232_write(config); }) != 0) {
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", RS232_SAVE_FAILED);
             return;
         }

@@ -12,6 +12,8 @@
 #include "demo/panel.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
+#include "link/link.h"
+#include "link/worker_thread.h"
 #include "platform/hid_system.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
@@ -177,6 +179,9 @@ int main(int argc, char** argv) {
     if (const int at = int(args.indexOf(QStringLiteral("--measure-cpu"))); at > 0 && at + 1 < args.size())
         measure_cpu(args[at + 1].toInt());
     const int rc = QApplication::exec();
+    // Pollers that the windows stopped end their last exchange before the instruments go.
+    link_close();
+    worker_thread_join_all(2000);
     sim_bus_reset();
     return rc;
 }

@@ -1,11 +1,9 @@
 #include "demo/panel.h"
 
 #include "instrument/sim_bus.h"
-#include "link/commands.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -88,6 +86,8 @@ QWidget* instrument_panel_create() {
     auto* pl = new QHBoxLayout(power);
     QPushButton* plug = button(pl, "Plug In");
     QPushButton* unplug = button(pl, "Unplug");
+    auto* slow = new QCheckBox(QStringLiteral("USB Full-Speed Latency"));
+    pl->addWidget(slow);
     top->addWidget(power);
 
     auto* sampler = new QGroupBox(QStringLiteral("Sampler"));
@@ -108,46 +108,6 @@ QWidget* instrument_panel_create() {
     QPushButton* as_old = button(rl, "Older Firmware");
     top->addWidget(restart);
 
-    auto* faults = new QGroupBox(QStringLiteral("Faults"));
-    auto* fl = new QVBoxLayout(faults);
-    auto* row1 = new QHBoxLayout;
-    QPushButton* drop = button(row1, "Drop Next Answer");
-    QPushButton* late = button(row1, "Answer Next Late");
-    QPushButton* wrong = button(row1, "Wrong Sequence");
-    fl->addLayout(row1);
-    auto* row2 = new QHBoxLayout;
-    QPushButton* mid = button(row2, "Unplug Mid-Exchange");
-    auto* silent = new QCheckBox(QStringLiteral("Never Answer"));
-    row2->addWidget(silent);
-    auto* slow = new QCheckBox(QStringLiteral("USB Full-Speed Latency"));
-    row2->addWidget(slow);
-    fl->addLayout(row2);
-    auto* refuse_row = new QHBoxLayout;
-    auto* refuse_index = new QSpinBox;
-    refuse_index->setRange(-1, 100000);
-    refuse_index->setValue(-1);
-    refuse_index->setSpecialValueText(QStringLiteral("none"));
-    refuse_row->addWidget(new QLabel(QStringLiteral("Refuse image block:")));
-    refuse_row->addWidget(refuse_index);
-    QPushButton* refuse = button(refuse_row, "Set");
-    fl->addLayout(refuse_row);
-    auto* row3 = new QFormLayout;
-    auto* force_cmd = new QSpinBox;
-    force_cmd->setRange(0x100, 0x1B3);
-    force_cmd->setDisplayIntegerBase(16);
-    force_cmd->setPrefix(QStringLiteral("0x"));
-    force_cmd->setValue(CMD_GET_STATUS);
-    auto* force_code = new QSpinBox;
-    force_code->setRange(0, 255);
-    force_code->setValue(4);
-    auto* force_row = new QHBoxLayout;
-    force_row->addWidget(force_cmd);
-    force_row->addWidget(force_code);
-    QPushButton* force = button(force_row, "Force");
-    QPushButton* unforce = button(force_row, "Clear");
-    row3->addRow(QStringLiteral("Force result (command, code):"), force_row);
-    fl->addLayout(row3);
-    top->addWidget(faults);
     top->addStretch(1);
 
     auto* pick_box = new QWidget;
@@ -160,6 +120,7 @@ QWidget* instrument_panel_create() {
         QWidget* (*make)(const panel_context&);
         const char* title;
     } subsystem_tabs[] = {
+        {panel_faults_tab, "Faults"},
         {panel_sampler_tab, "Clock && Schedule"},
         {panel_motors_tab, "Motors && Sensors"},
         {panel_settings_tab, "Settings"},
@@ -200,25 +161,8 @@ QWidget* instrument_panel_create() {
     QObject::connect(as_fw, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::firmware, false); });
     QObject::connect(as_boot, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::bootloader, false); });
     QObject::connect(as_old, &QPushButton::clicked, w, [restart_as] { restart_as(sim_mode::firmware, true); });
-    QObject::connect(drop, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->drop_next_responses(1); });
-    QObject::connect(late, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->delay_next_response(4000); });
-    QObject::connect(refuse, &QPushButton::clicked, w, [s, refuse_index] {
-        if (auto d = chosen(s)) {
-            const int n = refuse_index->value();
-            d->with_firmware([n](sim_firmware& fw) { fw.refuse_block = n; });
-        }
-    });
-    QObject::connect(wrong, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->wrong_sequence_next(1); });
-    QObject::connect(mid, &QPushButton::clicked, w, [s] { if (auto d = chosen(s)) d->unplug_on_next_request(); });
-    QObject::connect(silent, &QCheckBox::toggled, w, [s](bool on) { if (auto d = chosen(s)) d->set_never_answer(on); });
     QObject::connect(slow, &QCheckBox::toggled, w, [s](bool on) {
         if (auto d = chosen(s)) d->set_latency(on ? sim_latency::usb_full_speed : sim_latency::none);
-    });
-    QObject::connect(force, &QPushButton::clicked, w, [s, force_cmd, force_code] {
-        if (auto d = chosen(s)) d->force_result(uint16_t(force_cmd->value()), force_code->value());
-    });
-    QObject::connect(unforce, &QPushButton::clicked, w, [s, force_cmd] {
-        if (auto d = chosen(s)) d->force_result(uint16_t(force_cmd->value()), -1);
     });
     auto set_power = [s](bool on) {
         if (auto d = chosen(s)) {

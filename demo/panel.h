@@ -18,6 +18,7 @@ struct panel_context {
 };
 
 // The subsystems' tabs; nullptr when a subsystem has nothing to show.
+QWidget* panel_faults_tab(const panel_context& context);       // faults aimed at one command, the list
 QWidget* panel_sampler_tab(const panel_context& context);      // clock, schedule, cartridge
 QWidget* panel_motors_tab(const panel_context& context);       // motors, sensors, applied pressure
 QWidget* panel_settings_tab(const panel_context& context);     // stored settings

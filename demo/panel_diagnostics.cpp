@@ -1,9 +1,12 @@
-// The "Virtual Instrument" window's tab for the instrument's diagnostic log, tasks and LED.
+// The "Virtual Instrument" window's tab for the instrument's diagnostic log, tasks and LED, and
+// the odd values a technician meets there: records of an unknown severity or with texts that
+// fill their fields, a task count that changes between two reads, readings of 0.0 and NaN.
 #include "demo/panel.h"
 
 #include "instrument/sim_bus.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -14,8 +17,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 QWidget* panel_diagnostics_tab(const panel_context& context) {
     auto* tab = new QWidget;
@@ -49,6 +56,23 @@ QWidget* panel_diagnostics_tab(const panel_context& context) {
     auto* error = new QPushButton(QStringLiteral("Write Error"));
     fill_row->addWidget(error);
     form->addRow(QStringLiteral("Log:"), fill_row);
+    // A record older or faulty firmware leaves: a severity of no known kind, texts that fill
+    // their fields with no NUL. Kept past the filters.
+    auto* odd_row = new QHBoxLayout;
+    auto* severity = new QSpinBox;
+    severity->setObjectName(QStringLiteral("odd_severity"));
+    severity->setRange(0, 255);
+    severity->setValue(8);
+    severity->setPrefix(QStringLiteral("severity "));
+    odd_row->addWidget(severity);
+    auto* unterminated = new QCheckBox(QStringLiteral("Texts fill their fields"));
+    unterminated->setChecked(true);
+    odd_row->addWidget(unterminated);
+    auto* odd = new QPushButton(QStringLiteral("Write Odd Record"));
+    odd->setObjectName(QStringLiteral("odd_record"));
+    odd_row->addWidget(odd);
+    odd_row->addStretch(1);
+    form->addRow(QStringLiteral("Odd record:"), odd_row);
     auto* stats = new QLabel;
     stats->setObjectName(QStringLiteral("log_stats"));
     stats->setWordWrap(true);
@@ -63,8 +87,40 @@ QWidget* panel_diagnostics_tab(const panel_context& context) {
     tl->addWidget(tasks);
     auto* set_tasks = new QPushButton(QStringLiteral("Set"));
     tl->addWidget(set_tasks);
+    // The count changes between the Tasks dialog's two reads of it.
+    auto* first_count = new QSpinBox;
+    first_count->setRange(0, 255);
+    first_count->setValue(3);
+    auto* second_count = new QSpinBox;
+    second_count->setRange(0, 255);
+    second_count->setValue(9);
+    tl->addSpacing(16);
+    tl->addWidget(new QLabel(QStringLiteral("Next two count reads answer:")));
+    tl->addWidget(first_count);
+    tl->addWidget(second_count);
+    auto* arm_counts = new QPushButton(QStringLiteral("Arm"));
+    arm_counts->setObjectName(QStringLiteral("arm_task_counts"));
+    tl->addWidget(arm_counts);
     tl->addStretch(1);
     outer->addWidget(task_box);
+
+    // The status record's readings answered as a sensor that is missing (0.0) or failed (NaN)
+    // would give them. Cleared from the Faults tab too, so the boxes follow the instrument.
+    auto* readings_box = new QGroupBox(QStringLiteral("Status Readings"));
+    auto* rl = new QHBoxLayout(readings_box);
+    std::vector<QComboBox*> readings;
+    for (int i = 0; i < SIM_READING_COUNT; ++i) {
+        const QString name = QString::fromLatin1(sim_reading_name(sim_reading(i)));
+        auto* box = new QComboBox;
+        box->setObjectName(QStringLiteral("reading_%1").arg(i));
+        box->addItems({QStringLiteral("as measured"), QStringLiteral("0.0"), QStringLiteral("NaN")});
+        box->setToolTip(name);
+        rl->addWidget(new QLabel(name.left(1).toUpper() + name.mid(1) + QLatin1Char(':')));
+        rl->addWidget(box);
+        readings.push_back(box);
+    }
+    rl->addStretch(1);
+    outer->addWidget(readings_box);
     outer->addStretch(1);
 
     // The controls follow the chosen instrument; what the tool changes (LED, filters) shows up.
@@ -99,6 +155,11 @@ QWidget* panel_diagnostics_tab(const panel_context& context) {
             if (controls || !rate->hasFocus()) rate->setValue(d.debug_rate);
             flood->setChecked(d.flood);
             if (controls) tasks->setValue(sim_diag_task_count(d));
+            for (int i = 0; i < SIM_READING_COUNT; ++i) {
+                const auto& forced = fw.sampler.forced_readings[i];
+                const QSignalBlocker b(readings[size_t(i)]);
+                readings[size_t(i)]->setCurrentIndex(!forced ? 0 : std::isnan(*forced) ? 2 : 1);
+            }
         });
     };
     auto change = [context](const std::function<void(sim_firmware&)>& fn) {
@@ -115,6 +176,31 @@ QWidget* panel_diagnostics_tab(const panel_context& context) {
     QObject::connect(error, &QPushButton::clicked, tab, [change] {
         change([](sim_firmware& fw) { sim_diag_write(fw.diag, 5, 1, "read_sensor", 733, "Pressure sensor not responding"); });
     });
+    QObject::connect(odd, &QPushButton::clicked, tab, [change, severity, unterminated] {
+        const auto level = uint8_t(severity->value());
+        const bool fill = unterminated->isChecked();
+        change([level, fill](sim_firmware& fw) {
+            // 32 and 71 bytes fill the function and message fields; the tail past them is cut.
+            const std::string function = fill ? "read_pressure_sensor_calibration_table" : "read_sensor";
+            const std::string message = fill ? "Pressure sensor calibration table checksum mismatch, "
+                                               "using factory defaults until recalibrated"
+                                             : "Record of an unknown kind";
+            sim_diag_keep(fw.diag, 5, level, function, 911, message);
+        });
+    });
+    QObject::connect(arm_counts, &QPushButton::clicked, tab, [change, first_count, second_count] {
+        const auto a = uint8_t(first_count->value()), b = uint8_t(second_count->value());
+        change([a, b](sim_firmware& fw) { fw.diag.task_count_answers = {a, b}; });
+    });
+    for (int i = 0; i < SIM_READING_COUNT; ++i) {
+        QObject::connect(readings[size_t(i)], &QComboBox::currentIndexChanged, tab, [change, i](int choice) {
+            change([i, choice](sim_firmware& fw) {
+                auto& forced = fw.sampler.forced_readings[i];
+                if (choice == 0) forced.reset();
+                else forced = choice == 1 ? 0.0f : std::numeric_limits<float>::quiet_NaN();
+            });
+        });
+    }
     QObject::connect(set_tasks, &QPushButton::clicked, tab, [change, tasks] {
         const int n = tasks->value();
         change([n](sim_firmware& fw) { sim_diag_set_task_count(fw.diag, n); });

@@ -138,7 +138,16 @@ QWidget* panel_motors_tab(const panel_context& context) {
         if (auto dev = context.chosen()) dev->with_firmware([on](sim_firmware& fw) { fw.motors.ignore_config_writes = on; });
     });
     auto* timer = new QTimer(tab);
-    QObject::connect(timer, &QTimer::timeout, tab, [context, list, sensors] { refresh(context, list, sensors); });
+    QObject::connect(timer, &QTimer::timeout, tab, [context, list, sensors, ignore] {
+        refresh(context, list, sensors);
+        // Cleared from the Faults tab too.
+        if (auto dev = context.chosen()) {
+            bool on = false;
+            dev->with_firmware([&](sim_firmware& fw) { on = fw.motors.ignore_config_writes; });
+            const QSignalBlocker b(ignore);
+            ignore->setChecked(on);
+        }
+    });
     timer->start(250);
     refresh(context, list, sensors);
     return tab;

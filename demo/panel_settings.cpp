@@ -1,5 +1,6 @@
 // The "Virtual Instrument" window's tab for the instrument's stored settings: what it holds
-// now, values the dialogs must cope with, a firmware that allows a bootloader upgrade, and a
+// now, values the dialogs must cope with (names in other code pages or too long, line codes
+// with no row), a firmware that allows a bootloader upgrade, and a
 // read-back that fails after a good write.
 #include "demo/panel.h"
 
@@ -8,16 +9,20 @@
 #include "link/commands.h"
 
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -26,6 +31,28 @@ QPushButton* add_button(QLayout* layout, const char* text) {
     layout->addWidget(b);
     return b;
 }
+
+// Stored bytes as a technician needs to see them: printable ASCII as it is, anything else as
+// \xHH, so a name in another code page or with control characters is not mistaken for another.
+QString escaped(const std::string& bytes) {
+    QString out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') out += QLatin1Char(char(c));
+        else out += QString::asprintf("\\x%02X", unsigned(c));
+    }
+    return out;
+}
+
+// Names another program may have left in the instrument.
+const struct {
+    const char* text;
+    const char* bytes;
+} ODD_NAMES[] = {
+    {"K\u00DCSTE-\u00D83 in Latin-1 bytes", "K\xDC" "STE-\xD8" "3"},
+    {"K\u00DCSTE-\u00D83 in UTF-8", "K\xC3\x9C" "STE-\xC3\x98" "3"},
+    {"SAMPLER-01 NORTH BANK 2 (23 characters)", "SAMPLER-01 NORTH BANK 2"},
+    {"Control characters (tab, DEL)", "RIVER\t7\x7F"},
+};
 
 QString stored_text(sim_firmware& fw) {
     const auto& flow = fw.settings.blocks[SIM_BLOCK_FLOW];
@@ -50,7 +77,7 @@ QString stored_text(sim_firmware& fw) {
         .arg(r[6])
         .arg(r[7])
         .arg(get_u32le(r.data() + 8))
-        .arg(QString::fromStdString(id.name))
+        .arg(escaped(id.name))
         .arg(id.serial)
         .arg(id.board_serial)
         .arg(id.kind)
@@ -78,6 +105,36 @@ QWidget* panel_settings_tab(const panel_context& context) {
     QPushButton* cleaning = add_button(ol, "Speed 250, Flag 9");
     QPushButton* info_bytes = add_button(ol, "Device Info Own Bytes");
     top->addWidget(odd);
+
+    auto* names = new QGroupBox(QStringLiteral("Store An Odd Name Or Line Codes"));
+    auto* nl = new QGridLayout(names);
+    auto* name = new QComboBox;
+    name->setObjectName(QStringLiteral("odd_name"));
+    for (const auto& n : ODD_NAMES) name->addItem(QString::fromUtf8(n.text));
+    nl->addWidget(new QLabel(QStringLiteral("Name:")), 0, 0);
+    nl->addWidget(name, 0, 1, 1, 6);
+    QPushButton* store_name = new QPushButton(QStringLiteral("Store"));
+    nl->addWidget(store_name, 0, 7);
+    // Codes the RS-232 dialog has no row for; the spin boxes start at a set of them.
+    auto code_spin = [](int value) {
+        auto* spin = new QSpinBox;
+        spin->setRange(0, 255);
+        spin->setValue(value);
+        return spin;
+    };
+    QSpinBox* parity = code_spin(7);
+    QSpinBox* data_bits = code_spin(9);
+    QSpinBox* stop_bits = code_spin(0);
+    nl->addWidget(new QLabel(QStringLiteral("RS-232 codes:")), 1, 0);
+    nl->addWidget(new QLabel(QStringLiteral("parity")), 1, 1);
+    nl->addWidget(parity, 1, 2);
+    nl->addWidget(new QLabel(QStringLiteral("data bits")), 1, 3);
+    nl->addWidget(data_bits, 1, 4);
+    nl->addWidget(new QLabel(QStringLiteral("stop bits")), 1, 5);
+    nl->addWidget(stop_bits, 1, 6);
+    QPushButton* store_codes = new QPushButton(QStringLiteral("Store"));
+    nl->addWidget(store_codes, 1, 7);
+    top->addWidget(names);
 
     auto* boot = new QGroupBox(QStringLiteral("Restart"));
     auto* bl = new QHBoxLayout(boot);
@@ -125,6 +182,19 @@ QWidget* panel_settings_tab(const panel_context& context) {
             fw.identity.info_record[1] = 0xA1;
             fw.identity.info_record[23] = 0xA2;
             fw.identity.info_record[26] = 0xA3;
+        });
+    });
+    QObject::connect(store_name, &QPushButton::clicked, tab, [change, name] {
+        const int i = name->currentIndex();
+        if (i < 0 || i >= int(std::size(ODD_NAMES))) return;
+        change([i](sim_firmware& fw) { fw.identity.name = ODD_NAMES[i].bytes; });
+    });
+    QObject::connect(store_codes, &QPushButton::clicked, tab, [change, parity, data_bits, stop_bits] {
+        const auto p = uint8_t(parity->value()), d = uint8_t(data_bits->value()), s = uint8_t(stop_bits->value());
+        change([=](sim_firmware& fw) {
+            fw.settings.rs232[5] = p;
+            fw.settings.rs232[6] = d;
+            fw.settings.rs232[7] = s;
         });
     });
     QObject::connect(allows, &QPushButton::clicked, tab, [chosen] {

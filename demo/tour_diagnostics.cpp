@@ -1,17 +1,21 @@
 // The tour's chapter of the diagnostics view and the task monitor: the instrument's log during a
 // run, with a restart, information, an error and (once the Tasks dialog has turned Debug on for
-// one task) its debug records; the Tasks dialog; the saved log; the LED on the panel.
+// one task) its debug records; the Tasks dialog; the saved log; the LED on the panel; the
+// panel's Faults tab with faults aimed at commands the view does not poll.
 #include "app/main_window.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
+#include "link/commands.h"
 #include "ui/dialog_helpers.h"
 #include "ui/view.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -79,6 +83,33 @@ std::vector<tour_step> tour_diagnostics(const tour_context& t) {
                 if (tabs->tabText(i) == QStringLiteral("Diagnostics")) tabs->setCurrentIndex(i);
             tour_wait_ms(600);
             tour_save(panel, "54-virtual-instrument-diagnostics");
+            tabs->setCurrentIndex(0);
+        },
+        [=] {
+            // The Faults tab with faults aimed at commands the diagnostics view's poller never
+            // sends: they stay pending while it polls. Set through the panel's own controls.
+            auto* tabs = panel ? panel->findChild<QTabWidget*>() : nullptr;
+            if (!tabs) return;
+            if (auto* humidity = panel->findChild<QComboBox*>(QStringLiteral("reading_2"))) humidity->setCurrentIndex(2);
+            if (auto* counts = panel->findChild<QPushButton*>(QStringLiteral("arm_task_counts"))) counts->click();
+            auto* command = panel->findChild<QComboBox*>(QStringLiteral("fault_command"));
+            auto* result = panel->findChild<QSpinBox*>(QStringLiteral("fault_result"));
+            auto aim = [&](uint16_t code, const char* button) {
+                command->setCurrentIndex(command->findData(code));
+                if (auto* b = panel->findChild<QPushButton*>(QString::fromUtf8(button))) b->click();
+            };
+            if (!command || !result) return;
+            aim(CMD_GET_RS232_CONFIG, "fault_drop");
+            aim(CMD_GET_SCHEDULE, "fault_delay_button");
+            result->setValue(8);
+            aim(CMD_SET_DEVICE_INFO, "fault_refuse");
+            result->setValue(4);
+            aim(CMD_CLEAR_LOG, "fault_force");
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->tabText(i) == QStringLiteral("Faults")) tabs->setCurrentIndex(i);
+            tour_wait_ms(1500);
+            tour_save(panel, "55-virtual-instrument-faults");
+            if (auto* clear = panel->findChild<QPushButton*>(QStringLiteral("fault_clear_all"))) clear->click();
             tabs->setCurrentIndex(0);
         },
         [=] {

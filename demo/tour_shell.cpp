@@ -57,6 +57,19 @@ std::vector<tour_step> tour_closing(const tour_context& t) {
     return {
         [=] { main_command(ID_VIEW_RUN); },
         [=] {
+            // The instrument falls silent while a dialog reads it: the window waits, painting,
+            // and says so; the run view marks its readings as stale; then the read fails.
+            auto dev = sim_bus_find("sim:1");
+            if (!dev) return;
+            dev->set_never_answer(true);
+            QTimer::singleShot(2500, [main] { tour_save(main, "06-waiting-for-the-instrument"); });
+            tour_save_modal_when([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+                                 "06b-read-failed");
+            main_command(ID_CONFIGURE_FLOW);
+            dev->set_never_answer(false);
+        },
+        [=] { tour_wait_ms(2500); },
+        [=] {
             tour_save_next_modal("07-sensor-disconnected");
             if (auto dev = sim_bus_find("sim:1")) dev->unplug();
         },

@@ -188,6 +188,11 @@ void sim_diag_write(sim_diagnostics& d, uint8_t task, uint8_t severity, const st
     keep(d, task, severity, function, line, message);
 }
 
+void sim_diag_keep(sim_diagnostics& d, uint8_t task, uint8_t severity, const std::string& function, int32_t line,
+                   const std::string& message) {
+    keep(d, task, severity, function, line, message);
+}
+
 void sim_diag_fill(sim_diagnostics& d, int n) {
     static const uint8_t severities[] = {SIM_SEVERITY_INFO, SIM_SEVERITY_INFO, SIM_SEVERITY_DEBUG, SIM_SEVERITY_INFO,
                                          SIM_SEVERITY_ERROR, SIM_SEVERITY_DEBUG, SIM_SEVERITY_INFO};

@@ -22,7 +22,7 @@ struct sim_firmware;
 struct sim_log_entry {
     int32_t counter;
     uint8_t task;
-    uint8_t severity;  // 1 error, 2 info, 4 debug
+    uint8_t severity;  // 1 error, 2 info, 4 debug (others only through sim_diag_keep)
     int32_t line;
     std::string function;  // at most 32 bytes are sent, with no NUL when it fills the field
     std::string message;   // at most 71 bytes are sent, likewise
@@ -88,6 +88,10 @@ int sim_diag_task_count(const sim_diagnostics& d);
 // through; the oldest record goes when the ring is full.
 void sim_diag_write(sim_diagnostics& d, uint8_t task, uint8_t severity, const std::string& function, int32_t line,
                     const std::string& message);
+// Keeps a record exactly as given, past the filters: one that older or faulty firmware left in
+// the log (a severity of no known kind, texts that fill their fields with no NUL).
+void sim_diag_keep(sim_diagnostics& d, uint8_t task, uint8_t severity, const std::string& function, int32_t line,
+                   const std::string& message);
 // Adds n records as if the tasks had written them earlier (errors, information and debug of
 // several tasks), past the filters.
 void sim_diag_fill(sim_diagnostics& d, int n);

@@ -113,8 +113,10 @@ bool sim_identity_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
             std::memcpy(out, identity.info_record.data(), 29);
             out[0] = fw.info_format;
             // The name as stored, tail included, unless the instrument has been renamed since.
+            // A name stored longer than its 20 bytes (by another program) runs on into byte 22,
+            // where the terminator belongs.
             if (take_name(out + 2, 20) != identity.name.substr(0, 20)) put_name(out + 2, 20, identity.name);
-            out[22] = 0;
+            out[22] = identity.name.size() > 20 ? uint8_t(identity.name[20]) : 0;
             put_u16le(out + 24, identity.serial);
             put_u16le(out + 27, identity.board_serial);
             an.length = std::min<uint8_t>(identity.info_answer_length, 29);
@@ -141,7 +143,7 @@ bool sim_identity_handle(sim_firmware& fw, const sim_request& rq, sim_answer& an
         case CMD_GET_INFO_LEGACY:
             out[0] = identity.serial_set ? 1 : 0;
             out[1] = uint8_t(fw.mode);
-            put_name(out + 2, 21, identity.name.substr(0, 20));
+            put_name(out + 2, 21, identity.name);  // 21 bytes, with no NUL left for a longer name
             out[23] = identity.kind;
             put_u16le(out + 24, identity.serial_set ? identity.serial : 0xFFFF);
             out[26] = identity.serial_set ? identity.bootloader_version : 0xFF;

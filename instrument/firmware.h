@@ -24,7 +24,10 @@
 #include <vector>
 
 struct sim_identity {
-    std::string name = "SAMPLER-01";   // at most 20 characters are sent
+    // Bytes as stored, not necessarily ASCII. Names are written with at most 20 characters; a
+    // longer one (left by another program) is answered with its 21st byte where the terminator
+    // belongs and no NUL.
+    std::string name = "SAMPLER-01";
     uint16_t serial = 1234;
     uint16_t board_serial = 5678;
     uint16_t type_code = 1100;         // product type, see device_type_text

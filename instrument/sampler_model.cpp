@@ -161,7 +161,16 @@ void sim_sampler::fire_waypoint(uint64_t now_ms) {
     begin_cartridge(at);  // phases run from the event time, catching up
 }
 
+uint64_t sim_sampler::reach(uint64_t now_ms) {
+    // Callers carry times of their own (a request's, the panel's reading of the clock, the time
+    // of the last request kept by the firmware): one behind what the sampler has reached is
+    // taken as that, or a phase would end before it began.
+    reached_ms = std::max(reached_ms, now_ms);
+    return reached_ms;
+}
+
 void sim_sampler::advance(uint64_t now_ms) {
+    now_ms = reach(now_ms);
     for (;;) {
         if (!powered) return;
         if (running()) {
@@ -198,6 +207,7 @@ void sim_sampler::advance(uint64_t now_ms) {
 }
 
 uint8_t sim_sampler::start_run(const uint8_t* s, uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     const uint8_t refused = !powered ? 2 : running() || control == 0xFF ? 3 : s[1] > 2 ? 4 : 0;
     if (refused) {
@@ -217,6 +227,7 @@ uint8_t sim_sampler::start_run(const uint8_t* s, uint64_t now_ms) {
 }
 
 uint8_t sim_sampler::stop_run(uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     if (!powered) return 2;
     if (running()) abort_run(now_ms);
@@ -224,6 +235,7 @@ uint8_t sim_sampler::stop_run(uint64_t now_ms) {
 }
 
 uint8_t sim_sampler::start_schedule(uint64_t now_ms, const sim_schedule_plan& p, bool autostart) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     if (!powered) return 2;
     if (running()) return 3;
@@ -243,6 +255,7 @@ uint8_t sim_sampler::start_schedule(uint64_t now_ms, const sim_schedule_plan& p,
 }
 
 uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     if (!powered) return 2;
     if (running() && from_schedule) abort_run(now_ms);
@@ -254,6 +267,7 @@ uint8_t sim_sampler::stop_schedule(uint64_t now_ms) {
 }
 
 void sim_sampler::set_power(bool on, uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     if (on == powered) return;
     if (!on && running()) abort_run(now_ms);
@@ -268,6 +282,7 @@ void sim_sampler::set_power(bool on, uint64_t now_ms) {
 }
 
 void sim_sampler::set_clock(uint32_t t, uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     clock_base = t - uint32_t(now_ms / 1000);
     idle_since_ms = std::max(idle_since_ms, now_ms);  // an event skipped over starts now, not in the past
@@ -278,6 +293,7 @@ void sim_sampler::set_clock(uint32_t t, uint64_t now_ms) {
 }
 
 void sim_sampler::fill_status(uint8_t out[36], uint64_t now_ms) {
+    now_ms = reach(now_ms);
     advance(now_ms);
     std::memset(out, 0, 36);
     out[1] = state;
@@ -293,6 +309,8 @@ void sim_sampler::fill_status(uint8_t out[36], uint64_t now_ms) {
     put_u32le(out + 28, next_event);
     out[32] = waypoint;
     put_u16le(out + 34, top_cartridge);
+    for (int i = 0; i < SIM_READING_COUNT; ++i)
+        if (forced_readings[i]) put_f32le(out + 4 + 4 * i, *forced_readings[i]);
 }
 
 void sim_sampler::fill_record(size_t index, uint8_t out[34]) const {
@@ -309,6 +327,7 @@ void sim_sampler::fill_record(size_t index, uint8_t out[34]) const {
 }
 
 void sim_sampler::fill_log(int n, uint64_t now_ms) {
+    now_ms = reach(now_ms);
     uint32_t start = clock(now_ms) - uint32_t(n) * 900;
     for (int i = 0; i < n; ++i) {
         sim_sample_record r{};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,17 @@ struct sim_event {
     std::string message;
 };
 
+// The readings of the status record, in the record's order (payload bytes 4 + 4 x index, single
+// precision floats).
+enum sim_reading : uint8_t {
+    SIM_READING_VOLTAGE,
+    SIM_READING_TEMPERATURE,
+    SIM_READING_HUMIDITY,
+    SIM_READING_FLOW_VOLUME,
+    SIM_READING_MAX_PRESSURE,
+    SIM_READING_COUNT,
+};
+
 struct sim_sampler {
     bool powered = true;
     uint8_t state = 2;      // idle
@@ -67,6 +79,9 @@ struct sim_sampler {
     float flow_volume = 0;
     float max_pressure = 0;
     float flow_rate = 0.4f;  // l/s while pumping a sample
+    // Readings the status answers as set here rather than as measured (0.0 from a sensor that
+    // is not fitted, NaN from one that failed); the run goes on as measured underneath.
+    std::optional<float> forced_readings[SIM_READING_COUNT];
     std::vector<sim_sample_record> log;
     // What the sampler has said since the diagnostic log last took it (oldest first).
     std::vector<sim_event> events;
@@ -90,6 +105,7 @@ struct sim_sampler {
     uint32_t schedule_base = 0;
     size_t next_waypoint = 0;
     uint64_t idle_since_ms = 0;  // when the last run ended: a late event starts no earlier
+    uint64_t reached_ms = 0;     // the latest time any call has brought the sampler to
 
     uint32_t clock(uint64_t now_ms) const { return clock_base + uint32_t(now_ms / 1000); }
     bool running() const { return state > 2; }
@@ -111,6 +127,8 @@ struct sim_sampler {
     void fill_log(int n, uint64_t now_ms);
 
 private:
+    // The later of now_ms and the time already reached: time never runs back for the sampler.
+    uint64_t reach(uint64_t now_ms);
     void say(uint64_t at_ms, uint8_t severity, const char* function, int32_t line, std::string message);
     void begin_cartridge(uint64_t now_ms);
     void finish_cartridge(uint64_t end_ms, bool cancelled);

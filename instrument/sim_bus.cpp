@@ -1,5 +1,6 @@
 #include "instrument/sim_bus.h"
 
+#include "link/commands.h"
 #include "platform/hid_bus.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -71,6 +73,7 @@ struct sim_device::impl {
     };
     std::map<uint16_t, one_shot_fault> fail_next;  // command -> fault
     std::map<uint16_t, uint32_t> delay_of;                  // command -> ms, once
+    std::map<uint16_t, int> drop_of;                        // command -> answers to lose
     int wrong_sequence_count = 0;
     bool never_answer = false;
     bool unplug_next = false;
@@ -269,6 +272,10 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
         --d.drop_count;
         return HID_OK;
     }
+    if (auto it = d.drop_of.find(code); it != d.drop_of.end()) {
+        if (--it->second <= 0) d.drop_of.erase(it);
+        return HID_OK;
+    }
     if (d.wrong_sequence_count > 0) {
         --d.wrong_sequence_count;
         response.bytes[FRAME_SEQUENCE] = uint8_t(response.bytes[FRAME_SEQUENCE] + 128);
@@ -432,6 +439,12 @@ void sim_device::delay_next_of(uint16_t command, uint32_t ms) {
     d->delay_of[command] = ms;
 }
 
+void sim_device::drop_next_of(uint16_t command, int count) {
+    std::lock_guard l(d->m);
+    if (count <= 0) d->drop_of.erase(command);
+    else d->drop_of[command] = count;
+}
+
 void sim_device::set_never_answer(bool on) {
     std::lock_guard l(d->m);
     d->never_answer = on;
@@ -446,6 +459,111 @@ void sim_device::stall_writes(bool on) {
     std::lock_guard l(d->m);
     d->stalled = on;
     d->cv.notify_all();
+}
+
+namespace {
+
+sim_fault fault(sim_fault_kind kind, uint16_t command = 0, uint32_t value = 0, int count = 0, int after = 0) {
+    sim_fault f{};
+    f.kind = kind;
+    f.command = command;
+    f.value = value;
+    f.count = count;
+    f.after = after;
+    return f;
+}
+
+// Under the device lock.
+std::vector<sim_fault> list_faults(const sim_device::impl& d) {
+    const sim_firmware& fw = d.firmware;
+    std::vector<sim_fault> out;
+    std::set<uint16_t> aimed;
+    for (const auto& [code, n] : d.drop_of) aimed.insert(code);
+    for (const auto& [code, ms] : d.delay_of) aimed.insert(code);
+    for (const auto& [code, f] : d.fail_next) aimed.insert(code);
+    for (const auto& [code, result] : fw.forced_results) aimed.insert(code);
+    aimed.insert(fw.silent_commands.begin(), fw.silent_commands.end());
+    for (uint16_t code : aimed) {
+        if (auto it = d.drop_of.find(code); it != d.drop_of.end())
+            out.push_back(fault(sim_fault_kind::drop, code, 0, it->second));
+        if (auto it = d.delay_of.find(code); it != d.delay_of.end())
+            out.push_back(fault(sim_fault_kind::delay, code, it->second, 1));
+        if (auto it = d.fail_next.find(code); it != d.fail_next.end())
+            out.push_back(fault(sim_fault_kind::refuse, code, it->second.result, it->second.count, it->second.after));
+        if (auto it = fw.forced_results.find(code); it != fw.forced_results.end())
+            out.push_back(fault(sim_fault_kind::force, code, uint32_t(uint8_t(it->second))));
+        if (fw.silent_commands.count(code)) out.push_back(fault(sim_fault_kind::silence, code));
+    }
+    if (d.drop_count > 0) out.push_back(fault(sim_fault_kind::drop, 0, 0, d.drop_count));
+    if (d.delay_next_ms > 0) out.push_back(fault(sim_fault_kind::delay, 0, d.delay_next_ms, 1));
+    if (d.wrong_sequence_count > 0) out.push_back(fault(sim_fault_kind::wrong_sequence, 0, 0, d.wrong_sequence_count));
+    if (d.never_answer) out.push_back(fault(sim_fault_kind::never_answer));
+    if (d.unplug_next) out.push_back(fault(sim_fault_kind::unplug));
+    if (d.stalled) out.push_back(fault(sim_fault_kind::stall_writes));
+    if (fw.refuse_block >= 0)
+        out.push_back(fault(sim_fault_kind::refuse_block, CMD_WRITE_IMAGE_BLOCK, uint32_t(fw.refuse_block)));
+    if (!fw.diag.task_count_answers.empty()) {
+        sim_fault f = fault(sim_fault_kind::task_counts, CMD_GET_TASK_COUNT);
+        f.answers.assign(fw.diag.task_count_answers.begin(), fw.diag.task_count_answers.end());
+        f.count = int(f.answers.size());
+        out.push_back(f);
+    }
+    if (fw.motors.ignore_config_writes) out.push_back(fault(sim_fault_kind::ignore_motor_config, CMD_SET_MOTOR_CONFIG));
+    for (int i = 0; i < SIM_READING_COUNT; ++i) {
+        if (!fw.sampler.forced_readings[i]) continue;
+        sim_fault f = fault(sim_fault_kind::reading, CMD_GET_STATUS, uint32_t(i));
+        f.reading = *fw.sampler.forced_readings[i];
+        out.push_back(f);
+    }
+    return out;
+}
+
+void clear_one(sim_device::impl& d, const sim_fault& f) {
+    sim_firmware& fw = d.firmware;
+    const uint16_t code = f.command;
+    switch (f.kind) {
+        case sim_fault_kind::drop:
+            if (code) d.drop_of.erase(code);
+            else d.drop_count = 0;
+            break;
+        case sim_fault_kind::delay:
+            if (code) d.delay_of.erase(code);
+            else d.delay_next_ms = 0;
+            break;
+        case sim_fault_kind::refuse: d.fail_next.erase(code); break;
+        case sim_fault_kind::force: fw.forced_results.erase(code); break;
+        case sim_fault_kind::silence: fw.silent_commands.erase(code); break;
+        case sim_fault_kind::wrong_sequence: d.wrong_sequence_count = 0; break;
+        case sim_fault_kind::never_answer: d.never_answer = false; break;
+        case sim_fault_kind::unplug: d.unplug_next = false; break;
+        case sim_fault_kind::stall_writes:
+            d.stalled = false;
+            d.cv.notify_all();
+            break;
+        case sim_fault_kind::refuse_block: fw.refuse_block = -1; break;
+        case sim_fault_kind::task_counts: fw.diag.task_count_answers.clear(); break;
+        case sim_fault_kind::ignore_motor_config: fw.motors.ignore_config_writes = false; break;
+        case sim_fault_kind::reading:
+            if (f.value < SIM_READING_COUNT) fw.sampler.forced_readings[f.value].reset();
+            break;
+    }
+}
+
+}  // namespace
+
+std::vector<sim_fault> sim_device::faults() const {
+    std::lock_guard l(d->m);
+    return list_faults(*d);
+}
+
+void sim_device::clear_fault(const sim_fault& f) {
+    std::lock_guard l(d->m);
+    clear_one(*d, f);
+}
+
+void sim_device::clear_faults() {
+    std::lock_guard l(d->m);
+    for (const sim_fault& f : list_faults(*d)) clear_one(*d, f);
 }
 
 std::vector<command_frame> sim_device::requests() const {

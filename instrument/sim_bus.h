@@ -3,6 +3,7 @@
 #pragma once
 
 #include "instrument/firmware.h"
+#include "instrument/sim_faults.h"
 #include "link/command_frame.h"
 
 #include <cstdint>
@@ -39,9 +40,12 @@ public:
 
     void set_latency(sim_latency latency);
 
-    // Fault injection.
+    // Fault injection. "Next" faults without a command spoil whatever answer comes next, which
+    // is usually a poller's; aimed ones wait for their command however much else goes by.
     void drop_next_responses(int count);
     void delay_next_response(uint32_t ms);
+    // The next `count` answers to one command are lost; the requests take effect.
+    void drop_next_of(uint16_t command, int count = 1);
     void wrong_sequence_next(int count);
     void force_result(uint16_t command, int result);  // result < 0 clears
     // The next `count` requests of one command are refused with `result`, without effect (a
@@ -54,6 +58,14 @@ public:
     void set_never_answer(bool on);
     void unplug_on_next_request();
     void stall_writes(bool on);  // a write blocks like a wedged device until released or unplugged
+
+    // What is pending and what is in force, aimed faults first in command order; forced
+    // results, silenced commands, the bootloader's refused block, the task count answers, the
+    // motors' ignored writes and readings answered as set included.
+    std::vector<sim_fault> faults() const;
+    // Clears the fault of that kind (aimed at that command, or at that reading), or all of them.
+    void clear_fault(const sim_fault& fault);
+    void clear_faults();
 
     // Every request the instrument received, oldest first (the last 4096).
     std::vector<command_frame> requests() const;

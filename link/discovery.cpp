@@ -66,6 +66,39 @@ void device_scan() {
     }
 }
 
+std::vector<std::string> device_scan_paths() {
+    std::vector<std::string> paths;
+    for (size_t index = 0;; ++index) {
+        bool end = false;
+        char* path = device_path_at(index, &end);
+        if (path) {
+            paths.emplace_back(path);
+            delete[] path;
+        }
+        if (end) return paths;
+    }
+}
+
+void device_list_set(const std::vector<std::string>& paths) {
+    device_list.entries = nullptr;
+    device_list.count = 0;
+    if (paths.empty()) return;
+    auto* entries = new (std::nothrow) device_entry[paths.size()];
+    if (!entries) return;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        entries[i].mode = 0;
+        entries[i].path = new (std::nothrow) char[paths[i].size() + 1];
+        if (!entries[i].path) {
+            for (size_t j = 0; j < i; ++j) delete[] entries[j].path;
+            delete[] entries;
+            return;
+        }
+        std::memcpy(entries[i].path, paths[i].c_str(), paths[i].size() + 1);
+    }
+    device_list.entries = entries;
+    device_list.count = paths.size();
+}
+
 void device_list_free() {
     if (device_list.count == 0) return;
     for (size_t i = 0; i < device_list.count; ++i) delete[] device_list.entries[i].path;

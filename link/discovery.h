@@ -41,6 +41,11 @@ std::vector<std::string> device_denied_paths();
 void device_scan();
 void device_list_free();
 
+// The paths device_scan would list, in its order; safe on any thread (device_list untouched).
+std::vector<std::string> device_scan_paths();
+// Rebuilds device_list from such paths, as device_scan does. Call device_list_free first.
+void device_list_set(const std::vector<std::string>& paths);
+
 // A newly allocated copy (free with delete[]) of the index-th present device's path when it is
 // supported, otherwise nullptr. Sets *end when the index is past the last device.
 char* device_path_at(size_t index, bool* end);

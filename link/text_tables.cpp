@@ -12,14 +12,28 @@ std::string first_characters(const std::string& text, size_t max) {
     return text;
 }
 
+// One field of a line: as it is, or quoted when it would otherwise split the line or the field.
+void append_field(std::string& line, const std::string& cell) {
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+        line += cell;
+        return;
+    }
+    line += '"';
+    for (const char c : cell) {
+        if (c == '"') line += '"';
+        line += c;
+    }
+    line += '"';
+}
+
 }  // namespace
 
 std::string text_table_line(const std::vector<std::string>& cells) {
     std::string line;
     for (size_t c = 0; c < cells.size(); ++c) {
         if (c) line += ',';
-        line += first_characters(cells[c], 255);
+        append_field(line, first_characters(cells[c], 255));
     }
-    line += '\n';
+    line += TEXT_LINE_END;
     return line;
 }

@@ -24,7 +24,16 @@ inline int combo_row_index(const combo_row* table, int rows, uint32_t value) {
     return 0;
 }
 
+// How each saved line ends: CR LF on Windows, as every text file there; LF elsewhere.
+#ifdef _WIN32
+constexpr const char* TEXT_LINE_END = "\r\n";
+#else
+constexpr const char* TEXT_LINE_END = "\n";
+#endif
+
 // One line of the comma-separated text that lists are saved as: each cell as shown, cut at 255
-// characters, unquoted and unescaped (a comma inside a cell is written as it is), ending in
-// "\n". The captions line is made the same way.
+// characters, ending in TEXT_LINE_END. A cell that holds a comma, a double quote, CR or LF is
+// written between double quotes with each of its quotes doubled, so it stays one field; every
+// other cell is written as it is, so files without such cells read as they always did. The
+// captions line is made the same way.
 std::string text_table_line(const std::vector<std::string>& cells);

@@ -21,7 +21,8 @@ struct worker_thread {
     void (*free_user)(void*) = nullptr;
     worker_routine routine = nullptr;
     // Two references: the owner's (given up by worker_thread_stop) and the routine's (given up
-    // when it returns). Whoever is last frees the object.
+    // when it returns), and one more for each worker_thread_retain. Whoever is last frees the
+    // object.
     std::atomic<int> refs{2};
     std::mutex m;
     std::condition_variable cv_done;
@@ -30,7 +31,17 @@ struct worker_thread {
 
 namespace {
 
-constexpr auto STOP_WAIT = std::chrono::milliseconds(100);
+// The routines that have not returned yet, for worker_thread_join_all. Never destroyed: a
+// detached routine may still be on its way out while the program's statics are torn down.
+struct live_routines {
+    std::mutex lock;
+    std::condition_variable cv;
+    int count = 0;
+};
+live_routines& live() {
+    static live_routines* l = new live_routines;
+    return *l;
+}
 
 void destroy(worker_thread* w) {
     if (w->free_user) w->free_user(w->user);
@@ -54,6 +65,10 @@ void run(worker_thread* w) {
         w->cv_done.notify_all();
     }
     release(w);
+    live_routines& l = live();
+    std::lock_guard lock(l.lock);
+    --l.count;
+    l.cv.notify_all();
 }
 
 }  // namespace
@@ -67,10 +82,16 @@ worker_thread* worker_thread_start(worker_routine routine, void* user_data, void
     w->user = user_data;
     w->free_user = free_user;
     w->routine = routine;
+    {
+        std::lock_guard lock(live().lock);
+        ++live().count;
+    }
     try {
         std::thread(run, w).detach();
     } catch (const std::system_error&) {
         destroy(w);
+        std::lock_guard lock(live().lock);
+        --live().count;
         return nullptr;
     }
     return w;
@@ -80,13 +101,34 @@ worker_thread* worker_thread_stop(worker_thread* w) {
     if (!w) return nullptr;
     w->stop.store(1);
     {
-        std::unique_lock l(w->m);
+        std::lock_guard l(w->m);
         w->wake = true;
         w->cv_wake.notify_all();
-        w->cv_done.wait_for(l, STOP_WAIT, [&] { return w->done; });
     }
     release(w);
     return nullptr;
+}
+
+worker_thread* worker_thread_retain(worker_thread* w) {
+    if (w) w->refs.fetch_add(1, std::memory_order_relaxed);
+    return w;
+}
+
+bool worker_thread_join(worker_thread* w, uint32_t ms) {
+    if (!w) return true;
+    bool ended;
+    {
+        std::unique_lock l(w->m);
+        ended = w->cv_done.wait_for(l, std::chrono::milliseconds(ms), [&] { return w->done; });
+    }
+    release(w);
+    return ended;
+}
+
+bool worker_thread_join_all(uint32_t ms) {
+    live_routines& l = live();
+    std::unique_lock lock(l.lock);
+    return l.cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return l.count == 0; });
 }
 
 void* worker_thread_user(const worker_thread* w) { return w->user; }

@@ -20,8 +20,20 @@ using worker_routine = int (*)(worker_thread* self);
 worker_thread* worker_thread_start(worker_routine routine, void* user_data, void (*free_user)(void*) = nullptr);
 
 // Stops the routine and gives up the owner's reference; returns nullptr for the caller to store
-// back. Accepts nullptr. Waits at most 100 ms for the routine to end.
+// back. Accepts nullptr. Does not wait: a routine inside an exchange finishes it and returns on
+// its own, and the object lives until it has.
 worker_thread* worker_thread_stop(worker_thread* worker);
+
+// A reference of one's own, for waiting on the routine's end elsewhere (worker_thread_join).
+// Accepts nullptr.
+worker_thread* worker_thread_retain(worker_thread* worker);
+// Waits at most ms for the routine to return and gives up the reference taken by
+// worker_thread_retain. True when the routine has returned (or worker is nullptr).
+bool worker_thread_join(worker_thread* worker, uint32_t ms);
+
+// Waits at most ms until every routine started so far has returned: before a program ends, so
+// that no routine still runs while the program's own objects are destroyed. True when none runs.
+bool worker_thread_join_all(uint32_t ms);
 
 void* worker_thread_user(const worker_thread* worker);
 bool worker_thread_stopping(const worker_thread* worker);

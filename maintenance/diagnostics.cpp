@@ -87,6 +87,28 @@ diag_row diag_row_from_record(const log_record& r) {
     return row;
 }
 
+bool diag_gap_row(int32_t before, int32_t after, diag_row& out) {
+    const int64_t lost = int64_t(after) - int64_t(before) - 1;
+    if (lost <= 0) return false;
+    out = diag_row{};
+    out.counter = after - 1;  // the last number lost
+    out.colour = DIAG_COLOUR_ERROR;
+    out.cells[5] = cell("%u record%s lost between %08d and %08d", unsigned(lost), lost == 1 ? "" : "s",
+                        int(before), int(after));
+    return true;
+}
+
+std::vector<diag_row> diag_rows_from_records(const std::vector<log_record>& records) {
+    std::vector<diag_row> rows;
+    for (size_t i = 0; i < records.size(); ++i) {
+        diag_row gap;
+        if (i > 0 && diag_gap_row(log_record_counter(records[i - 1]), log_record_counter(records[i]), gap))
+            rows.push_back(std::move(gap));
+        rows.push_back(diag_row_from_record(records[i]));
+    }
+    return rows;
+}
+
 std::string diag_log_file_text(const std::vector<diag_row>& rows) {
     std::vector<std::string> cells;
     for (const list_column& c : DIAG_LOG_COLUMNS) cells.emplace_back(c.caption);

@@ -64,8 +64,17 @@ struct diag_row {
 };
 diag_row diag_row_from_record(const log_record& r);
 
-// The saved log: the captions joined by commas, then one line per row, the cells as shown with
-// no quoting (a comma inside a message stays as it is), each line ended by "\n".
+// The row that says how many records the instrument's ring dropped between two records shown
+// one after the other (counters `before` and then `after`): the six cells of any row, all empty
+// but the message ("7 records lost between 00000042 and 00000050"), red. False, and no row,
+// when no number is missing; a counter that goes back (numbered afresh) is no loss either.
+bool diag_gap_row(int32_t before, int32_t after, diag_row& out);
+// The rows of records read one after the other, with a gap row wherever numbers are missing.
+std::vector<diag_row> diag_rows_from_records(const std::vector<log_record>& records);
+
+// The saved log: the captions joined by commas, then one line per row, the cells as shown (a
+// cell with a comma, a quote, CR or LF quoted, link/text_tables.h), each line ended by
+// TEXT_LINE_END.
 std::string diag_log_file_text(const std::vector<diag_row>& rows);
 // Writes that text as path, all or nothing (platform/file_replace.h): 0, or the error number.
 int diag_log_save(const char* path, const std::vector<diag_row>& rows);

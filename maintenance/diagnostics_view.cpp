@@ -1,11 +1,15 @@
 #include "maintenance/diagnostics_view.h"
 
+#include "link/link.h"
 #include "link/worker_thread.h"
 #include "maintenance/diagnostics.h"
 #include "maintenance/tasks_dialog.h"
 #include "ui/app_messages.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/poller.h"
+#include "ui/stale_watch.h"
 #include "ui_diagnostics_view.h"
 
 #include <QFile>
@@ -49,7 +53,14 @@ public:
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear(); });
         connect(ui.tasks_button, &QPushButton::clicked, this, [this] { tasks_dialog_run(this, creation_param); });
-        connect(ui.led_button, &QPushButton::clicked, this, [] { diag_toggle_led(); });
+        stale = new ui_stale_watch(this, int(READINGS_PERIOD.count()), [this](bool s) {
+            if (!alive) return;
+            // The readings shown are not the instrument's now: greyed, and the view says so.
+            ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
+            ui.stale_label->setVisible(s);
+            for (QWidget* w : {ui.state_edit, ui.voltage_edit, ui.temp_edit, ui.rh_edit}) w->setEnabled(!s);
+        });
+        connect(ui.led_button, &QPushButton::clicked, this, [this] { ui_await(this, [] { diag_toggle_led(); }); });
         poller.start(this, diag_poller);
     }
 
@@ -62,6 +73,7 @@ public:
     // are, but the running flag still reaches the menus: a run that starts meanwhile must grey
     // the configuration items all the same.
     void show_status(const diag_status_cache& fresh) {
+        stale->answered();
         if (!ui.pause_check->isChecked()) {
             const diag_readings_update u = diag_readings_compare(cache, fresh);
             if (u.state) ui_set_text_fmt(ui.state_edit, "%s", u.state_text.c_str());
@@ -78,12 +90,21 @@ public:
     // shown arrives, those are rows shown already and are skipped, so no record is shown twice
     // and the rows stay in order. At any other time every record is shown, whatever its number
     // (an instrument may number its records afresh).
+    // Records the instrument dropped before they were read show as a row of their own.
     void show_row(const diag_row& row) {
+        stale->answered();
         if (rereading_after_failed_clear) {
             if (row.counter <= last_counter) return;
             rereading_after_failed_clear = false;
         }
+        diag_row gap;
+        if (shown_any && diag_gap_row(last_counter, row.counter, gap)) append_row(gap);
+        shown_any = true;
         last_counter = row.counter;
+        append_row(row);
+    }
+
+    void append_row(const diag_row& row) {
         QTreeWidget* list = ui.log_list;
         while (list->topLevelItemCount() >= DIAG_LOG_MAX_ROWS) delete list->takeTopLevelItem(0);
         const int n = list->topLevelItemCount();
@@ -105,9 +126,18 @@ private:
                            "This will permanently wipe the diagnostic log on the sensor. Are you sure you want to do this?") !=
             UI_IDYES)
             return;
-        poller.stop();  // no record is read between here and the clear; what it posted is dropped
-        const int result = diag_clear_log();
-        if (result == 0) ui.log_list->clear();
+        // No record is read between here and the clear (the stopped poller's last exchange goes
+        // before it); what the poller posted is dropped.
+        ui_poller_end last_read = poller.stop();
+        const int result = ui_await(this, [&] {
+            last_read.wait(LINK_TIMEOUT_SERVICE_MS);
+            return diag_clear_log();
+        });
+        if (ui_window_gone(this)) return;
+        if (result == 0) {
+            ui.log_list->clear();
+            shown_any = false;
+        }
         rereading_after_failed_clear = result != 0 && ui.log_list->topLevelItemCount() > 0;
         if (alive) poller.start(this, diag_poller);
         if (result != 0) ui_message_fmt(this, "Clear", UI_MB_OK, "%s", "Unable to clear log");
@@ -145,7 +175,9 @@ private:
     diag_status_cache cache;
     bool rereading_after_failed_clear = false;
     int32_t last_counter = 0;
+    bool shown_any = false;  // last_counter belongs to a row shown since the list was last emptied
     bool alive = true;
+    ui_stale_watch* stale = nullptr;
     ui_poller poller;
 };
 
@@ -153,8 +185,8 @@ private:
 int diag_refresh_readings(worker_thread* self) {
     diag_status_cache status;
     if (diag_get_status(status) != 0) return 1;
-    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
-    ui_poll_post(self, [view, status] { view->show_status(status); });
+    QObject* window = ui_poll_window(self);  // named here, looked at only on the GUI thread
+    ui_poll_post(self, [window, status] { static_cast<diagnostics_view*>(window)->show_status(status); });
     return 0;
 }
 
@@ -162,7 +194,9 @@ int diag_refresh_readings(worker_thread* self) {
 // record it has waiting, 2 ms apart, then a 500 ms wait. A drain can last as long as the
 // instrument writes faster than the link reads, so the readings are refreshed within it too.
 int diag_poller(worker_thread* self) {
-    auto* view = static_cast<diagnostics_view*>(ui_poll_window(self));
+    // The view may be gone by the time this runs: it is only named here, and the calls posted
+    // to it run only while it is there.
+    QObject* window = ui_poll_window(self);
     bool started = false;
     for (;;) {
         if (!started) started = diag_log_read_start() == 0;
@@ -179,7 +213,7 @@ int diag_poller(worker_thread* self) {
             log_record record;
             if (diag_log_read(record) != 0) break;
             diag_row row = diag_row_from_record(record);
-            ui_poll_post(self, [view, row = std::move(row)] { view->show_row(row); });
+            ui_poll_post(self, [window, row = std::move(row)] { static_cast<diagnostics_view*>(window)->show_row(row); });
         }
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, 500);

@@ -1,6 +1,7 @@
 #include "maintenance/tasks_dialog.h"
 
 #include "maintenance/tasks.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_tasks_dialog.h"
@@ -87,7 +88,9 @@ private:
     void on_save() {
         uint8_t flags[TASK_ROWS];
         collect(flags);
-        if (tasks_set_log_filters(flags, unsigned(count_)) == 0)
+        const unsigned count = unsigned(count_);
+        const int r = ui_await(this, [&] { return tasks_set_log_filters(flags, count); });
+        if (r == 0)
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", "Settings saved");
         else
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", "Failed to save settings");
@@ -104,7 +107,7 @@ private:
 int tasks_dialog_run(QWidget* owner, uintptr_t) {
     task_table table;
     unsigned refused = 0;
-    switch (tasks_read_table(table, &refused)) {
+    switch (ui_await(owner, [&] { return tasks_read_table(table, &refused); })) {
         case TASKS_READ_OK: break;
         case TASKS_READ_NO_COUNT:
             ui_message_fmt(owner, "Tasks", UI_MB_OK, "%s", "Failed to get number of tasks from device");

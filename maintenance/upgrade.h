@@ -20,8 +20,32 @@ struct image_block {
 };
 
 // Why an upgrade failed, besides ERR_LINK_FAILED and the instrument's own result codes.
-constexpr int UPGRADE_ERR_FILE = -1;  // the image could not be opened or read
-constexpr int UPGRADE_STOPPED = -2;   // stopped by its owner before the next block
+constexpr int UPGRADE_ERR_FILE = -1;       // the image could not be opened or read
+constexpr int UPGRADE_STOPPED = -2;        // stopped by its owner before the next block
+constexpr int UPGRADE_ERR_NOT_FILE = -3;   // not a regular file: a device, a FIFO, a folder
+constexpr int UPGRADE_ERR_TOO_LARGE = -4;  // more than upgrade_image_max bytes
+constexpr int UPGRADE_ERR_CHANGED = -5;    // the file's size changed while it was being sent
+
+// The largest image the instrument can take at image_base: the bytes written are counted in 32
+// bits, and so is the address of the image's last byte.
+uint64_t upgrade_image_max(uint32_t image_base);
+
+// An image file opened for sending, and its size when it was opened: the size announced to the
+// operator is the size sent. Closes its file when it goes.
+struct upgrade_image {
+    FILE* file = nullptr;
+    uint64_t size = 0;
+
+    upgrade_image() = default;
+    upgrade_image(const upgrade_image&) = delete;
+    upgrade_image& operator=(const upgrade_image&) = delete;
+    ~upgrade_image();
+};
+
+// Opens path for sending at image_base: 0, UPGRADE_ERR_FILE (errno says why), or, before a
+// block could go out, UPGRADE_ERR_NOT_FILE or UPGRADE_ERR_TOO_LARGE. Never waits: a FIFO that
+// nobody writes to is refused at once, like any file that is not a regular one.
+int upgrade_image_open(const char* path, uint32_t image_base, upgrade_image& out);
 
 struct upgrade_outcome {
     int failed;              // 0 success, 1 failure
@@ -29,12 +53,16 @@ struct upgrade_outcome {
     int error = 0;           // 0, ERR_LINK_FAILED, the instrument's result, or UPGRADE_ERR_*
 };
 
-// Sends the file block by block, then the end block. progress is called with the bytes
-// written after each accepted block. The loop checks stop before every block.
-// A file that cannot be opened, or fails to read at any point, fails the upgrade without the end
-// block.
+// Sends the image's size in bytes block by block, then the end block. progress is called with
+// the bytes written after each accepted block. The loop checks stop before every block. A read
+// that fails, a file that ends early or holds more than its size by the time it has been sent
+// (UPGRADE_ERR_CHANGED) fails the upgrade without the end block.
+upgrade_outcome upgrade_run_image(upgrade_image& image, uint32_t image_base, const std::atomic<int>& stop,
+                                  const std::function<void(uint32_t)>& progress);
+// The same on the file at path (upgrade_image_open).
 upgrade_outcome upgrade_run(const std::string& path, uint32_t image_base, const std::atomic<int>& stop,
                             const std::function<void(uint32_t)>& progress);
-// The same on a file the caller has opened for binary reading (and closes).
+// The same on a file the caller has opened for binary reading (and closes), from where it
+// stands to the end it had when the upgrade began; refused as upgrade_image_open refuses.
 upgrade_outcome upgrade_run_file(FILE* file, uint32_t image_base, const std::atomic<int>& stop,
                                  const std::function<void(uint32_t)>& progress);

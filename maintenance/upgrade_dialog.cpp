@@ -1,5 +1,6 @@
 #include "maintenance/upgrade_dialog.h"
 
+#include "link/worker_thread.h"
 #include "maintenance/upgrade.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
@@ -13,17 +14,13 @@
 #include <QKeyEvent>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <string>
 
 namespace {
 
-constexpr auto THREAD_STOP_WAIT = std::chrono::milliseconds(1000);
 constexpr int UPGRADE_COMPLETED = 1;
 constexpr int UPGRADE_ENDED = 2;
 
@@ -31,13 +28,13 @@ constexpr int UPGRADE_ENDED = 2;
 QString g_image_path;
 
 // Shared by the dialog and its upgrade thread: the thread posts to the dialog only while the
-// dialog is there, and the dialog waits (bounded) for the thread through `done`.
+// dialog is there.
 struct upgrade_shared {
     std::atomic<int> stop{0};
     std::mutex m;
-    std::condition_variable cv;
     QObject* dialog = nullptr;
-    bool done = false;
+    std::string path;
+    uint32_t base = 0;
 
     void post(int type, uintptr_t w, intptr_t l) {
         std::lock_guard lock(m);
@@ -57,25 +54,31 @@ public:
 
     ~upgrade_dialog() override { stop_thread(); }
 
+    // The upgrade runs as a worker_thread, so the program waits for it at its end like for
+    // every other routine (worker_thread_join_all).
     bool start(const std::string& path) {
         shared_ = std::make_shared<upgrade_shared>();
         shared_->dialog = this;
-        auto shared = shared_;
-        const uint32_t base = base_;
-        try {
-            std::thread([shared, path, base] {
-                upgrade_outcome out = upgrade_run(path, base, shared->stop, [&shared](uint32_t written) {
+        shared_->path = path;
+        shared_->base = base_;
+        auto* user = new std::shared_ptr<upgrade_shared>(shared_);
+        worker_thread* w = worker_thread_start(
+            [](worker_thread* self) {
+                const auto& shared = *static_cast<std::shared_ptr<upgrade_shared>*>(worker_thread_user(self));
+                upgrade_outcome out = upgrade_run(shared->path, shared->base, shared->stop, [&shared](uint32_t written) {
                     shared->post(MSG_UPGRADE_PROGRESS, 0, intptr_t(written));
                 });
                 shared->post(MSG_UPGRADE_DONE, uintptr_t(out.failed), intptr_t(out.bytes_written));
-                std::lock_guard lock(shared->m);
-                shared->done = true;
-                shared->cv.notify_all();
-            }).detach();
-        } catch (const std::system_error&) {
+                return 0;
+            },
+            user, [](void* u) { delete static_cast<std::shared_ptr<upgrade_shared>*>(u); });
+        if (!w) {
             shared_.reset();
             return false;
         }
+        // The owner lets go at once: the upgrade stops through shared->stop, not the routine's
+        // own stop flag, and the object goes when the routine returns.
+        worker_thread_stop(w);
         return true;
     }
 
@@ -155,15 +158,16 @@ private:
         }
     }
 
-    // Stops the thread before its next block and waits a bounded time for it. A thread still
-    // inside an exchange after that finishes on its own and posts nowhere.
+    // Stops the thread before its next block, without waiting for it: the GUI thread never
+    // waits for the instrument. A thread still inside an exchange finishes it on its own (the
+    // link that the dialog's owner closes next ends it at once) and posts nowhere.
     void stop_thread() {
         if (!shared_) return;
-        std::unique_lock lock(shared_->m);
-        shared_->stop = 1;
-        shared_->dialog = nullptr;
-        shared_->cv.wait_for(lock, THREAD_STOP_WAIT, [&] { return shared_->done; });
-        lock.unlock();
+        {
+            std::lock_guard lock(shared_->m);
+            shared_->stop = 1;
+            shared_->dialog = nullptr;
+        }
         shared_.reset();
     }
 

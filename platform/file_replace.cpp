@@ -31,9 +31,47 @@ int finish(int fd, int error) {
     return error;
 }
 
+// The file that path names: symbolic links followed, a chain of them too, to the name they end
+// at, which need not exist yet (a link to a file still to be made). A relative link target
+// counts from the folder that holds the link, as the system reads it.
+int follow_links(const std::string& path, std::string& out) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno != ENOENT) return errno;
+            out = current;
+            return 0;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            out = current;
+            return 0;
+        }
+        std::string target(4096, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+            if (n < 0) return errno;
+            if (size_t(n) < target.size()) {
+                target.resize(size_t(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty()) return ENOENT;
+        const size_t slash = current.rfind('/');
+        if (target.front() != '/' && slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+        current = target;
+    }
+    return ELOOP;  // as many links as the system itself would follow, and still no file
+}
+
 int write_in_place(const char* path, const std::string& content) {
-    const int fd = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // Opening a FIFO that nobody reads would wait for a reader for ever: without one it fails at
+    // once (ENXIO). Once open, writes wait as usual.
+    const int fd = ::open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return finish(fd, errno);
     return finish(fd, write_all(fd, content));
 }
 
@@ -41,13 +79,15 @@ int write_in_place(const char* path, const std::string& content) {
 
 int file_replace(const char* path, const std::string& content) {
     if (!path || !*path) return EINVAL;
+    // A symbolic link stays a link: the file it points to is the one replaced.
+    std::string name;
+    if (const int error = follow_links(path, name); error != 0) return error;
     struct stat target {};
-    const bool exists = ::stat(path, &target) == 0;
-    if (exists && !S_ISREG(target.st_mode)) return write_in_place(path, content);
+    const bool exists = ::stat(name.c_str(), &target) == 0;
+    if (exists && !S_ISREG(target.st_mode)) return write_in_place(name.c_str(), content);
 
     // A hidden name of this writer's own beside the target: the rename stays within one file
     // system, and two writers never share a temporary file.
-    const std::string name = path;
     const size_t slash = name.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
@@ -66,7 +106,7 @@ int file_replace(const char* path, const std::string& content) {
     if (error == 0) error = write_all(fd, content);
     if (error == 0 && ::fsync(fd) != 0) error = errno;
     error = finish(fd, error);
-    if (error == 0 && ::rename(tmp.c_str(), path) != 0) error = errno;
+    if (error == 0 && ::rename(tmp.c_str(), name.c_str()) != 0) error = errno;
     if (error != 0) ::unlink(tmp.c_str());
     return error;
 }

@@ -11,7 +11,9 @@
 // 0 and the value when it exists as a 32-bit value; 1 when the key or value is missing or the
 // value has another type.
 int registry_get_dword(const char* key_path, const char* name, uint32_t* value);
-// 0 on success, 1 when the store cannot be written. Never leaves a half-written file.
+// 0 on success, 1 when the store cannot be written. Never leaves a half-written file. The file
+// store makes its missing folders (for this user alone) and changes only the lines of the value
+// it writes; a key that the file holds twice reads and writes the same value.
 int registry_set_dword(const char* key_path, const char* name, uint32_t value);
 
 #ifndef _WIN32

@@ -2,6 +2,7 @@
 
 #include "link/field_text.h"
 #include "sampler/cartridge.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_cartridge_dialog.h"
@@ -40,7 +41,7 @@ private:
             ui_message_fmt(this, "Reset", UI_MB_OK, "%s", CARTRIDGE_ID_RANGE_TEXT);
             return;  // stays open for a number that fits
         }
-        if (cartridge_reset_id(id) != 0) ui_message_fmt(this, "Reset", UI_MB_OK, "%s", "Failed to reset cartridge ID");
+        if (ui_await(this, [&] { return cartridge_reset_id(id); }) != 0) ui_message_fmt(this, "Reset", UI_MB_OK, "%s", "Failed to reset cartridge ID");
         if (ui_window_gone(this)) return;  // closed under the message: the instrument went away
         done(CARTRIDGE_DIALOG_OK);
     }
@@ -50,10 +51,11 @@ private:
 
 QDialog* cartridge_dialog_open(QWidget* owner) {
     cartridge_record record;
-    if (cartridge_read(record) != 0) {
+    if (ui_await(owner, [&] { return cartridge_read(record); }) != 0) {
         ui_message_fmt(owner, "Reset", UI_MB_OK, "%s", "Failed to read existing ID from sampler");
         return nullptr;
     }
+    if (ui_window_gone(owner)) return nullptr;
     auto* d = new cartridge_dialog(owner);
     ui_set_text_fmt(d->ui.id_edit, "%u", unsigned(cartridge_id(record)));
     return d;

@@ -2,6 +2,7 @@
 
 #include "platform/pc_clock.h"
 #include "sampler/clock.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui/poller.h"
@@ -81,7 +82,9 @@ int clock_set(QDialog* dialog) {
         const pc_local_time now = pc_clock_local();
         f = {now.year, now.month, now.day, now.hour, now.minute, now.second};
     }
-    const int r = clock_write(clock_time_make(f));
+    const clock_time t = clock_time_make(f);
+    const int r = ui_await(d, [&] { return clock_write(t); });
+    if (ui_window_gone(d)) return r;
     if (r != 0) {
         ui_message_fmt(d, "Save", UI_MB_OK, "%s", "Failed to set RTC time");
         return r;

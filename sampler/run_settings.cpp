@@ -38,8 +38,10 @@ run_settings run_settings_load() {
     return s;
 }
 
-void run_settings_save(const run_settings& settings) {
-    for (const stored_value& v : STORED) registry_write_dword(settings.bytes[v.byte], v.name);
+int run_settings_save(const run_settings& settings) {
+    int failed = 0;
+    for (const stored_value& v : STORED) failed |= registry_write_dword(settings.bytes[v.byte], v.name);
+    return failed;
 }
 
 int registry_write_dword(uint32_t value, const char* name) {

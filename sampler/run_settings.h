@@ -25,7 +25,10 @@ extern const run_mode_row RUN_MODES[RUN_MODE_COUNT];
 void settings_key_path(char out[80]);
 
 run_settings run_settings_load();
-void run_settings_save(const run_settings& settings);
+// 0, or 1 when a value could not be stored (each is still attempted).
+int run_settings_save(const run_settings& settings);
+// What the run view says when they could not be stored.
+constexpr const char* RUN_SETTINGS_NOT_SAVED = "Unable to save the run settings for next time";
 // One 32-bit value under the settings key: 0 on success, 1 on failure.
 int registry_write_dword(uint32_t value, const char* name);
 

@@ -8,8 +8,12 @@
 #include "sampler/cartridge_dialog.h"
 #include "sampler/sample_log.h"
 #include "ui/app_messages.h"
+#include "link/link.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/modal.h"
 #include "ui/poller.h"
+#include "ui/stale_watch.h"
 #include "ui_run_view.h"
 
 #include <QRegularExpressionValidator>
@@ -19,6 +23,8 @@
 #include <cstring>
 
 namespace {
+
+constexpr int POLL_PERIOD_MS = 1000;
 
 run_view_dialog_fn g_cartridge_dialog = nullptr;
 QString g_save_path;  // the last chosen file, offered again for the rest of the program run
@@ -43,7 +49,17 @@ public:
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear_log(); });
         connect(ui.cartridge_display, &large_text_display::doubleClicked, this, [this] { on_cartridge_double_click(); });
         run_view_update_controls(this);
+        stale = new ui_stale_watch(this, POLL_PERIOD_MS, [this](bool s) { show_stale(s); });
         start_poller();
+    }
+
+    // No answer for a while: the status shown is not the instrument's now, and says so.
+    void show_stale(bool s) {
+        if (!alive) return;
+        ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
+        ui.stale_label->setVisible(s);
+        ui.status_group->setEnabled(!s);
+        ui.cartridge_display->setEnabled(!s);
     }
 
     void shutdown() override {
@@ -58,6 +74,7 @@ public:
     // Rows arrive from the poller in record order: a new row at index n, or the newest row
     // rewritten in place.
     void show_row(int n, bool rewrite, const sample_log_row& row) {
+        stale->answered();
         QTreeWidget* list = ui.sample_list;
         const int first = ui_list_cell_fmt(list, n, rewrite ? -1 : 0, 0, "%s", row.cells[0].c_str());
         if (!rewrite && first != n) return;
@@ -69,6 +86,7 @@ public:
     Ui::run_view_form ui;
     status_record run_status;
     bool alive = true;
+    ui_stale_watch* stale = nullptr;
 
 private:
     void start_poller() {
@@ -78,20 +96,29 @@ private:
         poller.start(this, run_view_poll);
     }
 
+    // One exchange of a view button, waited for off the GUI thread: 0 or its failure.
+    int exchange(command_frame& f) { return ui_await(this, [&f] { return command_exchange(f); }); }
+
     void on_start() {
         run_settings s = run_settings_from_form(this);
-        run_settings_save(s);
+        const bool remembered = run_settings_save(s) == 0;
+        send_start(s);
+        // Said after the start: settings that cannot be stored never hold a run up.
+        if (!remembered) ui_message_fmt(this, "Start", UI_MB_OK | UI_MB_ICONWARNING, "%s", RUN_SETTINGS_NOT_SAVED);
+    }
+
+    void send_start(run_settings& s) {
         command_frame f;
         if (s.bytes[1] == SCHEDULE_CONTROL) {
             frame_prepare(f, CMD_START_SCHEDULE, 0);
-            if (command_exchange(f) != 0)
+            if (exchange(f) != 0)
                 ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start schedule - check power supply");
             return;
         }
         put_u32le(s.bytes + 6, pc_clock_utc_seconds());
         frame_prepare(f, CMD_START_RUN, RUN_SETTINGS_SIZE);
         std::memcpy(frame_payload(f), s.bytes, RUN_SETTINGS_SIZE);
-        if (command_exchange(f) != 0)
+        if (exchange(f) != 0)
             ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start device - check power supply");
     }
 
@@ -99,12 +126,12 @@ private:
         command_frame f;
         if (status_control(run_status) == SCHEDULE_CONTROL) {
             frame_prepare(f, CMD_STOP_SCHEDULE, 0);
-            if (command_exchange(f) != 0)
+            if (exchange(f) != 0)
                 ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop schedule - check power supply");
             return;
         }
         frame_prepare(f, CMD_STOP_RUN, 0);
-        if (command_exchange(f) != 0)
+        if (exchange(f) != 0)
             ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop device - turn off the power");
     }
 
@@ -112,10 +139,16 @@ private:
         if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
                            "This will clear the log on the sampler. Do you want to continue?") != UI_IDYES)
             return;
-        poller.stop();  // rows it read and posted before now are dropped
+        // Rows it read and posted before now are dropped; its last exchange goes before the clear.
+        ui_poller_end last_read = poller.stop();
         command_frame f;
         frame_prepare(f, CMD_CLEAR_SAMPLE_LOG, 0);
-        if (command_exchange(f) == 0)
+        const int r = ui_await(this, [&] {
+            last_read.wait(LINK_TIMEOUT_SERVICE_MS);
+            return command_exchange(f);
+        });
+        if (ui_window_gone(this)) return;
+        if (r == 0)
             ui.sample_list->clear();
         else
             ui_message_fmt(this, "Clear Log", UI_MB_OK, "%s", "Failed to clear log");
@@ -136,7 +169,9 @@ run_view* as_run(app_view* v) { return v && v->view_id() == VIEW_RUN ? static_ca
 
 // Reads new sample log records one at a time with a short pause before each; the newest
 // record is read again on every pass so its row follows the instrument.
-void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cursor) {
+// The window is only named on the poller's thread, never looked at: it may be gone by now, and
+// the calls posted to it run only while it is there.
+void sample_log_fetch(worker_thread* self, QObject* window, sample_log_cursor& cursor) {
     for (;;) {
         if (worker_thread_pause(self)) return;
         sample_log_record record;
@@ -145,7 +180,7 @@ void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cu
             const int n = cursor.next;
             const bool rewrite = cursor.rewrite;
             sample_log_row row = sample_log_cells(record);
-            ui_poll_post(self, [view, n, rewrite, row] { view->show_row(n, rewrite, row); });
+            ui_poll_post(self, [window, n, rewrite, row] { static_cast<run_view*>(window)->show_row(n, rewrite, row); });
             cursor.next = uint16_t(cursor.next + 1);
             cursor.rewrite = false;
             continue;
@@ -159,14 +194,14 @@ void sample_log_fetch(worker_thread* self, run_view* view, sample_log_cursor& cu
 }
 
 int run_view_poll(worker_thread* self) {
-    auto* view = static_cast<run_view*>(ui_poll_window(self));
+    QObject* window = ui_poll_window(self);
     sample_log_cursor cursor;
     for (;;) {
         status_record s;
-        if (status_read(s) == 0) ui_poll_post(self, [view, s] { run_view_take_status(view, s); });
-        sample_log_fetch(self, view, cursor);
+        if (status_read(s) == 0) ui_poll_post(self, [window, s] { run_view_take_status(static_cast<run_view*>(window), s); });
+        sample_log_fetch(self, window, cursor);
         if (worker_thread_stopping(self)) return 0;
-        worker_thread_wait(self, 1000);
+        worker_thread_wait(self, POLL_PERIOD_MS);
         if (worker_thread_stopping(self)) return 0;
     }
 }
@@ -181,6 +216,7 @@ void run_view_take_status(app_view* view, const status_record& status) {
     run_view* v = as_run(view);
     if (!v) return;
     v->run_status = status;
+    v->stale->answered();
     run_view_show_status(v);
     run_view_update_controls(v);
 }

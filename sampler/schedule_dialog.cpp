@@ -2,6 +2,7 @@
 
 #include "sampler/clock.h"
 #include "sampler/schedule.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
 #include "ui_schedule_dialog.h"
@@ -86,8 +87,10 @@ private:
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", schedule_start_range_text().c_str());
             return;
         }
+        if (ui_window_gone(this)) return;
         // Shows the schedule as the instrument now holds it: used rows first, in time order.
         if (r == 0) r = schedule_load(this);
+        if (ui_window_gone(this)) return;
         if (r != 0) {
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", "Failed to save schedule");
             return;
@@ -101,7 +104,9 @@ private:
     void on_now() {
         clock_time c;
         uint32_t t = 0;
-        if (clock_read(c) != 0 || !clock_time_to_device(c, &t) ||
+        const int r = ui_await(this, [&] { return clock_read(c); });
+        if (ui_window_gone(this)) return;
+        if (r != 0 || !clock_time_to_device(c, &t) ||
             !schedule_set_start_pickers(ui.start_date, ui.start_time, t)) {
             ui_message_fmt(this, "NOW", UI_MB_OK, "%s", "Can't get time from sample.");
             return;
@@ -118,7 +123,8 @@ int schedule_load(QDialog* dialog) {
     schedule_dialog* d = as_schedule(dialog);
     if (!d) return 1;
     schedule_record s;
-    if (const int r = schedule_read(s); r != 0) return r;
+    if (const int r = ui_await(d, [&] { return schedule_read(s); }); r != 0) return r;
+    if (ui_window_gone(d)) return 1;
     const schedule_form form = schedule_form_texts(s);
     const uint32_t start = schedule_start(s);
     bool shown = true;
@@ -179,7 +185,8 @@ int schedule_save(QDialog* dialog) {
     const uint32_t picked = schedule_get_start_pickers(d->ui.start_date, d->ui.start_time);
     if (schedule_save_start(d->start_changed, d->start_as_read, form.start_option, picked, &start) != 0)
         return SCHEDULE_START_OUT_OF_RANGE;
-    return schedule_write(schedule_build(form, start)) == 0 ? 0 : 1;
+    const schedule_record record = schedule_build(form, start);
+    return ui_await(d, [&] { return schedule_write(record); }) == 0 ? 0 : 1;
 }
 
 void schedule_update_controls(QDialog* dialog) {

@@ -3,20 +3,26 @@
 #include "link/device_time.h"
 #include "link/field_text.h"
 #include "platform/file_replace.h"
+#include "platform/file_system.h"
 #include "ui/modal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -54,11 +60,47 @@ int real_message_box(QWidget* owner, const QString& caption, const QString& text
     }
     const bool yes_no = (type & 0x0F) == UI_MB_YESNO;
     box.setStandardButtons(yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    // Every question this tool asks guards something that cannot be undone: Enter says No.
+    if (yes_no) box.setDefaultButton(QMessageBox::No);
     bool abandoned = false;
     const int result = ui_exec(box, &abandoned);
     if (abandoned) return 0;
     if (!yes_no) return UI_IDOK;
     return result == QMessageBox::Yes ? UI_IDYES : UI_IDNO;
+}
+
+// Icons and type names from a file's name alone. Qt's own provider reads the first bytes of a
+// file whose name says nothing, and a read of some files (/proc/kmsg) never returns: the
+// chooser's helper thread would hang, and the program with it when the chooser closes.
+class name_only_icons : public QFileIconProvider {
+public:
+    QIcon icon(IconType type) const override { return QFileIconProvider::icon(type); }
+    QIcon icon(const QFileInfo& info) const override {
+        if (info.isDir()) return QFileIconProvider::icon(Folder);
+        const QIcon themed = QIcon::fromTheme(by_name(info).iconName());
+        return themed.isNull() ? QFileIconProvider::icon(File) : themed;
+    }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return QFileIconProvider::type(info);  // never reads a folder
+        const QMimeType mime = by_name(info);
+        return mime.comment().isEmpty() ? mime.name() : mime.comment();
+    }
+
+private:
+    static QMimeType by_name(const QFileInfo& info) {
+        return QMimeDatabase().mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+    }
+};
+
+// Where a file chooser starts: the previous choice, or the working folder when there is none,
+// unless that lies on a pseudo file system (a save to /proc that failed, say); then the user's
+// documents folder (or home), with the same file name.
+QString chooser_start(const QString& previous) {
+    const QString checked = previous.isEmpty() ? QDir::currentPath() : previous;
+    if (!file_system_is_pseudo(QFile::encodeName(checked).constData())) return previous;
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+    return previous.isEmpty() ? folder : QDir(folder).filePath(QFileInfo(previous).fileName());
 }
 
 QLabel* status_part(QStatusBar* bar, int part) {
@@ -294,14 +336,20 @@ uint32_t schedule_get_start_pickers(const QDateEdit* date, const QTimeEdit* time
 void ui_set_message_hook(ui_message_hook hook) { g_message_hook = std::move(hook); }
 void ui_set_file_hook(ui_file_hook hook) { g_file_hook = std::move(hook); }
 
-QString ui_file_dialog(QWidget* owner, const ui_file_request& request) {
+QString ui_file_dialog(QWidget* owner, const ui_file_request& asked) {
     if (ui_window_gone(owner)) return {};
+    ui_file_request request = asked;
+    request.start_path = chooser_start(asked.start_path);
     if (g_file_hook) return g_file_hook(owner, request);
+    // Outlives the dialog, whose helper thread asks it for icons until the dialog is gone.
+    name_only_icons icons;
     QFileDialog dialog(owner, request.title, request.start_path, request.filter);
+    dialog.setIconProvider(&icons);
+    dialog.setOption(QFileDialog::DontUseCustomDirectoryIcons);
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(request.default_suffix);
-    if (!request.start_path.isEmpty()) dialog.selectFile(request.start_path);
+    if (!request.start_path.isEmpty() && !QFileInfo(request.start_path).isDir()) dialog.selectFile(request.start_path);
     if (ui_exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }

@@ -57,7 +57,8 @@ void ui_set_check(QAbstractButton* button, uint8_t flag);
 void ui_set_text_fmt(QWidget* control, const char* fmt, ...) UI_PRINTF(2);
 void ui_status_text_fmt(QStatusBar* bar, int part, const char* fmt, ...) UI_PRINTF(3);
 // The box's answer (UI_IDOK, UI_IDYES, UI_IDNO), or 0 when nothing was shown or answered: the
-// text did not fit, or the owner went away before or while the box was open (ui/modal.h).
+// text did not fit, or the owner went away before or while the box was open (ui/modal.h). No is
+// the default button of every Yes/No question: each one guards something that cannot be undone.
 int ui_message_fmt(QWidget* owner, const char* caption, unsigned type, const char* fmt, ...) UI_PRINTF(4);
 
 void ui_list_columns(QTreeWidget* list, const list_column* columns, int count);
@@ -69,7 +70,8 @@ uintptr_t ui_list_row_value(const QTreeWidget* list, int row);
 // Widens (never narrows) each column so its texts are not cut.
 void ui_list_fit_columns(QTreeWidget* list);
 // The list as comma-separated text: the captions line, then one line per row, each cell as
-// shown (at most 255 characters), unquoted.
+// shown (at most 255 characters), quoted only when it holds a comma, a quote, CR or LF
+// (link/text_tables.h).
 std::string ui_list_text(const QTreeWidget* list, int columns);
 // Writes that text to an open file. Returns the rows, or -1 when the write failed.
 int ui_list_export(const QTreeWidget* list, int columns, FILE* file);
@@ -110,7 +112,10 @@ struct ui_file_request {
     QString start_path;      // the previous choice, if any
 };
 // Returns the chosen path, or an empty text when the operator cancelled (or the window that
-// asked went away meanwhile, ui/modal.h).
+// asked went away meanwhile, ui/modal.h). The chooser never starts on a pseudo file system
+// (/proc, /sys, /dev: the previous choice, or the working folder, is replaced by the same name in
+// the user's documents folder, which the hook sees as start_path too), and it picks icons and
+// type names from file names alone, never from what a file holds.
 using ui_file_hook = std::function<QString(QWidget* owner, const ui_file_request& request)>;
 void ui_set_file_hook(ui_file_hook hook);
 QString ui_file_dialog(QWidget* owner, const ui_file_request& request);

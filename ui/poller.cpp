@@ -37,13 +37,15 @@ bool ui_poller::start(QObject* window, worker_routine routine) {
     return thread_ != nullptr;
 }
 
-void ui_poller::stop() {
+ui_poller_end ui_poller::stop() {
     if (channel_) {
         std::lock_guard l(channel_->m);
         channel_->open = false;
     }
     channel_.reset();
+    ui_poller_end end(worker_thread_retain(thread_));
     thread_ = worker_thread_stop(thread_);
+    return end;
 }
 
 void ui_poller::wake() { worker_thread_wake(thread_); }

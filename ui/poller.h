@@ -14,6 +14,28 @@
 class QObject;
 struct ui_poll_channel;
 
+// The end of a stopped poller's routine. A stop does not wait: a routine inside an exchange
+// finishes it on its own thread. Where what follows must not meet one more exchange of the
+// routine (a Clear that must come after the last read), the handler waits for this end inside
+// its ui_await work, never on the GUI thread.
+class ui_poller_end {
+public:
+    explicit ui_poller_end(worker_thread* ref = nullptr) : ref_(ref) {}
+    ui_poller_end(ui_poller_end&& o) noexcept : ref_(o.ref_) { o.ref_ = nullptr; }
+    ui_poller_end(const ui_poller_end&) = delete;
+    ui_poller_end& operator=(const ui_poller_end&) = delete;
+    ~ui_poller_end() { worker_thread_join(ref_, 0); }
+    // Waits at most ms; true once the routine has returned.
+    bool wait(uint32_t ms) {
+        const bool ended = worker_thread_join(ref_, ms);
+        ref_ = nullptr;
+        return ended;
+    }
+
+private:
+    worker_thread* ref_;
+};
+
 class ui_poller {
 public:
     ui_poller() = default;
@@ -24,9 +46,9 @@ public:
     // Starts routine on its own thread, posting to window. False when it cannot start. The
     // window stops its poller before it goes away.
     bool start(QObject* window, worker_routine routine);
-    // Cuts the channel, then stops the routine (a bounded wait). Accepts a poller that is not
-    // running.
-    void stop();
+    // Cuts the channel, then stops the routine without waiting for it. Accepts a poller that
+    // is not running.
+    ui_poller_end stop();
     // Ends the routine's current wait at once.
     void wake();
     bool running() const { return thread_ != nullptr; }

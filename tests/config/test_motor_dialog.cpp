@@ -163,6 +163,26 @@ TEST_F(MotorDialogTest, AFailedStartIsReportedStoppedAndLeavesTheDialogIdle) {
     EXPECT_EQ(captions(), STOPS);
 }
 
+TEST_F(MotorDialogTest, AMotorThatCannotBeRememberedIsSaidOnceBeforeAnythingMoves) {
+    connect_link();
+    ASSERT_TRUE(open());
+    qputenv("XDG_CONFIG_HOME", "/dev/null/config");  // no folder can be made there
+    size_t runs_when_said = 99;
+    ui_set_message_hook([&](QWidget*, const QString& caption, const QString& text, unsigned) {
+        messages.push_back({caption.toStdString(), text.toStdString()});
+        runs_when_said = sent(CMD_MOTOR_RUN).size();
+        return UI_IDOK;
+    });
+    click("forwards_button");
+    EXPECT_EQ(texts(), std::vector<std::string>{"Forwards: Unable to save the motor for next time"});
+    EXPECT_EQ(runs_when_said, 0u);
+    click("forwards_button");  // stops it
+    click("reverse_button");
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(sent(CMD_MOTOR_RUN).size(), 2u);
+    click("reverse_button");
+}
+
 TEST_F(MotorDialogTest, CloseStopsTheMotorClosesAndStopsTheSensorsAskingAboutUnsavedChanges) {
     connect_link();
     ASSERT_TRUE(open());

@@ -39,9 +39,11 @@ TEST(WorkerThread, StopWakesARoutineInItsPollWait) {
     worker_thread* w = worker_thread_start(polling_routine, &p);
     ASSERT_NE(w, nullptr);
     while (!p.in_wait) std::this_thread::sleep_for(1ms);
+    worker_thread* ref = worker_thread_retain(w);
     w = worker_thread_stop(w);
     EXPECT_EQ(w, nullptr);
-    // The stop waited for the routine, which only ends this soon if the stop woke it.
+    // The routine only ends this soon (its poll period is 10 s) if the stop woke it.
+    EXPECT_TRUE(worker_thread_join(ref, 2000));
     EXPECT_TRUE(p.ended);
     EXPECT_EQ(p.passes.load(), 1);
 }
@@ -53,13 +55,16 @@ TEST(WorkerThread, StopThenStartAgainForTheSameWindow) {
     worker_thread* w = worker_thread_start(polling_routine, &first);
     ASSERT_NE(w, nullptr);
     while (!first.in_wait) std::this_thread::sleep_for(1ms);
+    worker_thread* ref = worker_thread_retain(w);
     w = worker_thread_stop(w);
+    EXPECT_TRUE(worker_thread_join(ref, 2000));
     EXPECT_TRUE(first.ended);
     w = worker_thread_start(polling_routine, &second);
     ASSERT_NE(w, nullptr);
     while (!second.in_wait) std::this_thread::sleep_for(1ms);
     EXPECT_EQ(second.passes.load(), 1);
     w = worker_thread_stop(w);
+    EXPECT_TRUE(worker_thread_join_all(2000));
     EXPECT_TRUE(second.ended);
 }
 
@@ -69,9 +74,11 @@ TEST(WorkerThread, ARoutineOutlastingTheStopStillHasItsObject) {
     worker_thread* w = worker_thread_start(polling_routine, &p);
     ASSERT_NE(w, nullptr);
     while (p.passes == 0) std::this_thread::sleep_for(1ms);
-    w = worker_thread_stop(w);  // gives up waiting while the routine is inside its slow pass
+    w = worker_thread_stop(w);  // returns at once, while the routine is inside its slow pass
     EXPECT_FALSE(p.ended);
-    while (!p.ended) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(worker_thread_join_all(0));
+    EXPECT_TRUE(worker_thread_join_all(2000));
+    EXPECT_TRUE(p.ended);
     // The routine read its stop flag and user data after the owner let go (AddressSanitizer
     // would report it if the object had been freed).
     EXPECT_TRUE(p.saw_stop_late);
@@ -93,7 +100,9 @@ TEST(WorkerThread, PauseBetweenEntriesReportsAStop) {
     };
     worker_thread* w = worker_thread_start(routine, &s);
     while (s.entries < 3) std::this_thread::sleep_for(1ms);
+    worker_thread* ref = worker_thread_retain(w);
     w = worker_thread_stop(w);
+    EXPECT_TRUE(worker_thread_join(ref, 2000));
     EXPECT_TRUE(s.ended);
 }
 

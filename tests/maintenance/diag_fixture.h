@@ -38,9 +38,11 @@ protected:
     }
     QTreeWidget* log() { return child<QTreeWidget>("log_list"); }
     int rows() { return log() ? log()->topLevelItemCount() : -1; }
+    // The counters of the rows that show records (a row that says records were lost has none).
     std::vector<int> counters() {
         std::vector<int> out;
-        for (int r = 0; r < rows(); ++r) out.push_back(log()->topLevelItem(r)->text(0).toInt());
+        for (int r = 0; r < rows(); ++r)
+            if (!log()->topLevelItem(r)->text(0).isEmpty()) out.push_back(log()->topLevelItem(r)->text(0).toInt());
         return out;
     }
     int last_counter() { return rows() > 0 ? log()->topLevelItem(rows() - 1)->text(0).toInt() : 0; }

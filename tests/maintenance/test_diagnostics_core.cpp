@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -92,14 +93,55 @@ TEST(DiagLogRecord, ColoursAreWindowsColourValuesBlueInTheHighByte) {
     EXPECT_EQ((std::array<int, 3>{mixed.red, mixed.green, mixed.blue}), (std::array<int, 3>{0x56, 0x34, 0x12}));
 }
 
-TEST(DiagLogFile, CaptionsThenRowsUnquoted) {
-    EXPECT_EQ(diag_log_file_text({}), "Counter,Task ID,Severity,Function,Line,Message\n");
+// Every saved line ends as a text file's lines end on the system it was saved on.
+#ifdef _WIN32
+const std::string EOL = "\r\n";
+#else
+const std::string EOL = "\n";
+#endif
+
+TEST(DiagLogFile, FieldsAreQuotedOnlyWhenTheyWouldSplitTheLine) {
+    EXPECT_EQ(diag_log_file_text({}), "Counter,Task ID,Severity,Function,Line,Message" + EOL);
     std::vector<diag_row> rows = {diag_row_from_record(*record(42, 3, 2, "main", 120, "Restarted after reset")),
-                                  diag_row_from_record(*record(43, 12, 1, "pump", 7, "Flow low, 0.5 l/min"))};
+                                  diag_row_from_record(*record(43, 12, 1, "pump", 7, "Pump stalled, retrying 2 of 3")),
+                                  diag_row_from_record(*record(44, 1, 2, "valve,b", 9, "Valve \"B\" stuck")),
+                                  diag_row_from_record(*record(45, 1, 4, "f", 1, "one\ntwo\rthree 'q'"))};
     EXPECT_EQ(diag_log_file_text(rows),
-              "Counter,Task ID,Severity,Function,Line,Message\n"
-              "00000042,03,I,main,120,Restarted after reset\n"
-              "00000043,12,E,pump,7,Flow low, 0.5 l/min\n");
+              "Counter,Task ID,Severity,Function,Line,Message" + EOL +  // today's lines, byte for byte
+              "00000042,03,I,main,120,Restarted after reset" + EOL +
+              "00000043,12,E,pump,7,\"Pump stalled, retrying 2 of 3\"" + EOL +
+              "00000044,01,I,\"valve,b\",9,\"Valve \"\"B\"\" stuck\"" + EOL +
+              "00000045,01,D,f,1,\"one\ntwo\rthree 'q'\"" + EOL);
+}
+
+TEST(DiagLogFile, RecordsTheInstrumentDroppedShowAsARowOfTheirOwn) {
+    std::vector<log_record> records;
+    for (int32_t counter : {5, 6, 13, 15, 2, 3}) records.push_back(*record(counter, 1, 2, "f", 1, "m"));
+    const std::vector<diag_row> rows = diag_rows_from_records(records);
+    std::vector<std::string> lines;
+    for (const diag_row& row : rows) {
+        std::string line;
+        for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) line += (c ? "|" : "") + row.cells[c];
+        lines.push_back(line);
+    }
+    // A counter that goes back is numbered afresh, not a loss.
+    EXPECT_EQ(lines, (std::vector<std::string>{"00000005|01|I|f|1|m", "00000006|01|I|f|1|m",
+                                               "|||||6 records lost between 00000006 and 00000013", "00000013|01|I|f|1|m",
+                                               "|||||1 record lost between 00000013 and 00000015", "00000015|01|I|f|1|m",
+                                               "00000002|01|I|f|1|m", "00000003|01|I|f|1|m"}));
+    EXPECT_EQ(rows[2].colour, DIAG_COLOUR_ERROR);
+    EXPECT_EQ(rows[1].colour, DIAG_COLOUR_PLAIN);
+    // The saved file has it as one more line of six fields.
+    EXPECT_NE(diag_log_file_text(rows).find(EOL + ",,,,,6 records lost between 00000006 and 00000013" + EOL),
+              std::string::npos);
+
+    // The widest jump a signed counter allows is still counted right.
+    diag_row gap;
+    ASSERT_TRUE(diag_gap_row(INT32_MIN, INT32_MAX, gap));
+    EXPECT_EQ(gap.cells[5], "4294967294 records lost between -2147483648 and 2147483647");
+    EXPECT_FALSE(diag_gap_row(7, 8, gap));
+    EXPECT_FALSE(diag_gap_row(8, 8, gap));
+    EXPECT_FALSE(diag_gap_row(INT32_MAX, INT32_MIN, gap));
 }
 
 TEST(DiagLogFile, SaveReportsEveryFailure) {

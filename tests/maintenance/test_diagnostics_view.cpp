@@ -244,6 +244,38 @@ TEST_F(DiagViewTest, ADrainThatNeverEndsStillRefreshesReadingsAndMenus) {
     for (size_t i = 1; i < shown.size(); ++i) EXPECT_LT(shown[i - 1], shown[i]);
 }
 
+TEST_F(DiagViewTest, RecordsLostWhileTheDisplayWasPausedShowAsARowInTheListAndTheFile) {
+    sim_device_config c;
+    c.firmware.diag.capacity = 20;
+    connect_to(c);
+    add_records(5);
+    show_diagnostics();
+    ASSERT_TRUE(wait_until([&] { return rows() == 6; }));
+    child<QCheckBox>("pause_check")->click();
+    add_records(30);  // 7 to 36: the ring keeps 17 to 36
+    child<QCheckBox>("pause_check")->click();
+    ASSERT_TRUE(wait_until([&] { return last_counter() == 36; }));
+    ASSERT_EQ(rows(), 6 + 1 + 20);
+    EXPECT_EQ(row_text(6), ",,,,,10 records lost between 00000006 and 00000017");
+    EXPECT_EQ(log()->topLevelItem(6)->foreground(5).color(), QColor(255, 0, 0));
+    EXPECT_EQ(row_text(7).substr(0, 9), "00000017,");
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("diag.log"));
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return target; });
+    child<QPushButton>("save_button")->click();
+    std::stringstream saved;
+    saved << std::ifstream(target.toStdString(), std::ios::binary).rdbuf();
+    EXPECT_NE(saved.str().find("\n" + row_text(5) + "\n" + row_text(6) + "\n" + row_text(7) + "\n"), std::string::npos);
+
+    // A log wiped on purpose lost nothing: the numbers go on from where it was, without a gap row.
+    child<QPushButton>("clear_button")->click();
+    ASSERT_EQ(rows(), 0);
+    add_records(3);
+    ASSERT_TRUE(wait_until([&] { return rows() == 3; }));
+    EXPECT_EQ(counters(), consecutive(37, 39));
+}
+
 TEST_F(DiagViewTest, SaveWritesTheRowsAsShownAndReportsOnlyRealSuccess) {
     connect_to();
     add_records(4);
@@ -268,9 +300,10 @@ TEST_F(DiagViewTest, SaveWritesTheRowsAsShownAndReportsOnlyRealSuccess) {
     EXPECT_EQ(asked.filter, QStringLiteral("LOG Files (*.log);;All Files (*.*)"));
     EXPECT_EQ(asked.default_suffix, QStringLiteral("log"));
     std::string expected = captions;
-    for (int r = 0; r < 6; ++r) expected += row_text(r) + "\n";
+    for (int r = 0; r < 5; ++r) expected += row_text(r) + "\n";
+    EXPECT_EQ(row_text(5), "00000006,03,I,pump,7,Flow low, 0.5 l/min");
+    expected += "00000006,03,I,pump,7,\"Flow low, 0.5 l/min\"\n";  // the message stays one field
     EXPECT_EQ(read(target), expected);
-    EXPECT_NE(expected.find("\n00000006,03,I,pump,7,Flow low, 0.5 l/min\n"), std::string::npos);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Save Diagnostics");
     EXPECT_EQ(messages[0].text, "Diagnostics saved to " + target.toStdString());

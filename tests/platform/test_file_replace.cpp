@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -55,6 +61,48 @@ TEST_F(FileReplaceTest, WritesNewFilesAndReplacesOldOnesKeepingTheirMode) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(entries(), std::vector<std::string>{"log.log"});  // no temporary file left behind
+}
+
+TEST_F(FileReplaceTest, ALinkStaysALinkAndTheFileItEndsAtIsReplacedKeepingItsMode) {
+    // link.log -> mid.log -> sub/real.log, relative targets counted from each link's folder.
+    ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
+    const std::string real = dir + "/sub/real.log";
+    ASSERT_EQ(file_replace(real.c_str(), "old\n"), 0);
+    ASSERT_EQ(::chmod(real.c_str(), 0604), 0);
+    ASSERT_EQ(::symlink("sub/real.log", (dir + "/mid.log").c_str()), 0);
+    ASSERT_EQ(::symlink("mid.log", (dir + "/link.log").c_str()), 0);
+    ASSERT_EQ(file_replace((dir + "/link.log").c_str(), "new\n"), 0);
+    EXPECT_EQ(read(real), "new\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0604u);
+    for (const char* link : {"/link.log", "/mid.log"}) {
+        ASSERT_EQ(::lstat((dir + link).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link << " is no longer a link";
+    }
+    std::vector<std::string> names = entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"link.log", "mid.log", "sub"}));
+
+    // A link to a file not made yet makes it; a loop of links is an error that writes nothing.
+    ASSERT_EQ(::symlink((dir + "/sub/later.log").c_str(), (dir + "/later.log").c_str()), 0);
+    ASSERT_EQ(file_replace((dir + "/later.log").c_str(), "made\n"), 0);
+    EXPECT_EQ(read(dir + "/sub/later.log"), "made\n");
+    ASSERT_EQ(::lstat((dir + "/later.log").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::symlink("loop-b", (dir + "/loop-a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a", (dir + "/loop-b").c_str()), 0);
+    EXPECT_EQ(file_replace((dir + "/loop-a").c_str(), "x"), ELOOP);
+}
+
+TEST_F(FileReplaceTest, AFifoNobodyReadsIsAnErrorNotAWaitForEver) {
+    const std::string fifo = dir + "/pipe.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto result = std::make_shared<std::promise<int>>();
+    std::future<int> done = result->get_future();
+    std::thread([fifo, result] { result->set_value(file_replace(fifo.c_str(), "text\n")); }).detach();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the save waits for a reader";
+    EXPECT_EQ(done.get(), ENXIO);
 }
 
 TEST_F(FileReplaceTest, AWriteThatFailsPartWayLeavesTheOldFileWhole) {

@@ -65,6 +65,26 @@ TEST_F(WindowsFileReplaceTest, WritesNewFilesAndReplacesOldOnesLeavingNoTemporar
     EXPECT_EQ(names, (std::vector<std::string>{"other.log", "sample.log"}));
 }
 
+TEST_F(WindowsFileReplaceTest, ALinkStaysALinkAndTheFileItEndsAtIsReplaced) {
+    const std::string real = dir + "\\real.log";
+    ASSERT_EQ(file_replace(real.c_str(), "old\r\n"), 0);
+    // link.log -> mid.log -> real.log. Making links may need a privilege this user lacks, and
+    // Wine reports links made that it never makes.
+    const DWORD unprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    CreateSymbolicLinkA((dir + "\\mid.log").c_str(), real.c_str(), unprivileged);
+    CreateSymbolicLinkA((dir + "\\link.log").c_str(), "mid.log", unprivileged);
+    if (GetFileAttributesA((dir + "\\link.log").c_str()) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesA((dir + "\\mid.log").c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no symbolic links can be made here";
+    ASSERT_EQ(file_replace((dir + "\\link.log").c_str(), "new\r\n"), 0);
+    EXPECT_EQ(read(real), "new\r\n");
+    for (const char* link : {"\\link.log", "\\mid.log"})
+        EXPECT_NE(GetFileAttributesA((dir + link).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << link << " is no longer a link";
+    std::vector<std::string> names = entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"link.log", "mid.log", "real.log"}));
+}
+
 TEST_F(WindowsFileReplaceTest, ATargetHeldOpenByAnotherProgramKeepsItsContent) {
     const std::string path = dir + "\\sample.log";
     ASSERT_EQ(file_replace(path.c_str(), "old content\n"), 0);

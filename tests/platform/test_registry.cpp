@@ -24,8 +24,11 @@ protected:
         char tmpl[] = "/tmp/veltranic-reg-XXXXXX";
         dir = mkdtemp(tmpl);
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        if (const char* home = std::getenv("HOME")) saved_home = home;
     }
     void TearDown() override {
+        if (saved_home.empty()) unsetenv("HOME");
+        else setenv("HOME", saved_home.c_str(), 1);
         std::string cmd = "rm -rf '" + dir + "'";
         (void)std::system(cmd.c_str());
     }
@@ -39,7 +42,7 @@ protected:
         ::mkdir((dir + "/veltranic").c_str(), 0700);
         std::ofstream(registry_file_path(), std::ios::binary) << text;
     }
-    std::string dir;
+    std::string dir, saved_home;
 };
 
 TEST_F(RegistryTest, ValuesRoundTripInTheRegistryExportFormat) {
@@ -72,6 +75,69 @@ TEST_F(RegistryTest, ValuesOfAnotherTypeReadAsMissingAndSurviveWrites) {
     EXPECT_EQ(v, 300u);
     ASSERT_EQ(registry_set_dword(KEY, "motor_id", 3), 0);
     EXPECT_NE(file_text().find("\"CLEAN\"=\"yes\"\r\n"), std::string::npos);
+}
+
+TEST_F(RegistryTest, MissingFoldersAreMadeForThisUserAloneAndAStoreThatCannotBeWrittenSaysSo) {
+    // A fresh home without ~/.config.
+    const std::string home = dir + "/home";
+    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", home.c_str(), 1);
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 2), 0);
+    uint32_t v = 0;
+    ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
+    EXPECT_EQ(v, 2u);
+    for (const char* made : {"/.config", "/.config/veltranic"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((home + made).c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+    }
+    // A configuration folder named but not made yet, two levels deep.
+    setenv("XDG_CONFIG_HOME", (dir + "/not/yet").c_str(), 1);
+    ASSERT_EQ(registry_set_dword(KEY, "CLEAN", 1), 0);
+    EXPECT_EQ(registry_get_dword(KEY, "CLEAN", &v), 0);
+
+    // No folder can be made under a file, not even by root; a store that is there but cannot be
+    // read is not overwritten with one value. Both say the save failed.
+    setenv("XDG_CONFIG_HOME", "/dev/null/config", 1);
+    EXPECT_EQ(registry_set_dword(KEY, "CLEAN", 1), 1);
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    ASSERT_EQ(::mkdir((dir + "/veltranic").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(registry_file_path().c_str(), 0700), 0);
+    EXPECT_EQ(registry_set_dword(KEY, "CLEAN", 1), 1);
+}
+
+TEST_F(RegistryTest, AKeyWrittenTwiceReadsWhatWasWrittenAndEveryOtherLineStaysByteForByte) {
+    const std::string ours = "[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\r\n";
+    const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n; the sampler tool's settings\r\n" + ours +
+                             "@=\"default\"\r\n";
+    const std::string blob = "\"BLOB\"=hex:01,02,03,\\\r\n\"RUN_MODE\"=dword:00000009\r\n";
+    const std::string other = "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"RUN_MODE\"=dword:00000005\r\n\r\n";
+    const std::string second = "[hkey_current_user\\software\\calderwyn\\pellmark\\\\veltranic]\r\n";
+    write_file(head + "\"RUN_MODE\"=dword:00000001\r\n" + blob + other + second + "\"run_mode\"=dword:00000002\r\n" +
+               "\"CLEAN\"=dword:00000001\r\n");
+    uint32_t v = 0;
+    ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
+    EXPECT_EQ(v, 1u);
+    EXPECT_EQ(registry_get_dword(KEY, "BLOB", &v), 1);  // not a 32-bit value, and its next line is not a value
+
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 7), 0);
+    ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
+    EXPECT_EQ(v, 7u);
+    // A new value goes into the key's first section, after its last line.
+    ASSERT_EQ(registry_set_dword(KEY, "NUM_SAMPLES", 3), 0);
+    ASSERT_EQ(registry_get_dword(KEY, "NUM_SAMPLES", &v), 0);
+    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(file_text(), head + "\"RUN_MODE\"=dword:00000007\r\n" + blob + "\"NUM_SAMPLES\"=dword:00000003\r\n" + other +
+                               second + "\"RUN_MODE\"=dword:00000007\r\n\"CLEAN\"=dword:00000001\r\n");
+
+    // A store with LF line ends and none after its last line.
+    write_file("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\n"
+               "\"CLEAN\"=dword:00000001");
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 4), 0);
+    ASSERT_EQ(registry_set_dword(KEY, "CLEAN", 0), 0);
+    EXPECT_EQ(file_text(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\n"
+                           "\"CLEAN\"=dword:00000000\n\"RUN_MODE\"=dword:00000004\n");
 }
 
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileWhole) {

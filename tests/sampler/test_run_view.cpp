@@ -121,6 +121,23 @@ TEST_F(RunViewTest, StartSendsTheTenBytesWithThePcTimeAndSavesTheSettings) {
     EXPECT_EQ(std::memcmp(s.bytes, expected, 6), 0);
 }
 
+TEST_F(RunViewTest, SettingsThatCannotBeStoredAreSaidToBeLostOnceTheRunHasStarted) {
+    connect_to();
+    qputenv("XDG_CONFIG_HOME", "/dev/null/config");  // no folder can be made there
+    size_t starts_when_said = 0;
+    ui_set_message_hook([&](QWidget*, const QString& caption, const QString& text, unsigned) {
+        messages.push_back({caption.toStdString(), text.toStdString()});
+        starts_when_said = sent(CMD_START_RUN).size();
+        return UI_IDOK;
+    });
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    QTest::mouseClick(push("start_button"), Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Start");
+    EXPECT_EQ(messages[0].text, "Unable to save the run settings for next time");
+    EXPECT_EQ(starts_when_said, 1u);
+}
+
 TEST_F(RunViewTest, ScheduleModeStartsTheScheduleAndStopFollowsTheInstrument) {
     connect_to();
     child<QComboBox>("mode_box")->setCurrentIndex(3);

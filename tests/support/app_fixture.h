@@ -7,6 +7,7 @@
 #include "instrument/sim_bus.h"
 #include "link/discovery.h"
 #include "link/link.h"
+#include "link/worker_thread.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
 #include "ui/view.h"
@@ -74,6 +75,8 @@ protected:
         ui_set_message_hook({});
         ui_set_file_hook({});
         link_close();
+        // Pollers stopped by the windows finish their last exchange on their own threads.
+        EXPECT_TRUE(worker_thread_join_all(5000));
         sim_bus_reset();
     }
     void open_window() {

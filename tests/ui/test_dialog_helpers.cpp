@@ -1,18 +1,32 @@
 #include "link/device_time.h"
 #include "ui/dialog_helpers.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <functional>
 #include <string>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,7 +47,7 @@ std::string exported(const QTreeWidget& list, int columns, int* rows) {
 
 const list_column COLUMNS[] = {{"Name", 10}, {"Serial Number", 10}};
 
-TEST(ListHelpers, ExportWritesCaptionsAndRowsUnquoted) {
+TEST(ListHelpers, ExportQuotesOnlyCellsThatWouldSplitALine) {
     QTreeWidget list;
     ui_list_columns(&list, COLUMNS, 2);
     int rows = -1;
@@ -44,7 +58,7 @@ TEST(ListHelpers, ExportWritesCaptionsAndRowsUnquoted) {
     EXPECT_EQ(ui_list_cell_fmt(&list, 0, 1, 0, "%u", 12u), 1);
     EXPECT_EQ(ui_list_cell_fmt(&list, 1, 0, 8, "%s", "Smith, J"), 1);
     EXPECT_EQ(ui_list_cell_fmt(&list, 1, 1, 0, "%s", "\"13\""), 1);
-    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\nSampler,12\nSmith, J,\"13\"\n");
+    EXPECT_EQ(exported(list, 2, &rows), "Name,Serial Number\nSampler,12\n\"Smith, J\",\"\"\"13\"\"\"\n");
     EXPECT_EQ(rows, 2);
     EXPECT_EQ(ui_list_row_value(&list, 1), 8u);
 }
@@ -111,6 +125,110 @@ TEST(ControlHelpers, CombosNumbersTooltips) {
     EXPECT_EQ(ui_add_tooltip(nullptr, "tip"), nullptr);
     EXPECT_EQ(ui_add_tooltip(&edit, "tip"), &edit);
     EXPECT_EQ(edit.toolTip(), QStringLiteral("tip"));
+}
+
+// Calls `step` with the top modal window every 10 ms while `run` shows real windows, until it
+// returns true; after 10 s every modal window is closed, so a test that goes wrong fails
+// instead of waiting for ever. Returns whether `step` was done.
+bool drive_modal(const std::function<bool(QWidget* top)>& step, const std::function<void()>& run) {
+    bool done = false;
+    QTimer timer;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (!done && top) done = step(top);
+        if (!done && clock.elapsed() > 10000)
+            while (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    timer.start(10);
+    run();
+    return done;
+}
+
+// The real file chooser keeps Qt's own settings under XDG_CONFIG_HOME: a folder of the test's.
+class FileChooser : public ::testing::Test {
+protected:
+    void SetUp() override { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
+    void TearDown() override { ui_set_file_hook({}); }
+    QTemporaryDir config;
+};
+
+TEST_F(FileChooser, NeverStartsOnAPseudoFileSystemButInTheDocumentsFolder) {
+    ui_file_request asked, request;
+    ui_set_file_hook([&](QWidget*, const ui_file_request& r) { return asked = r, QString(); });
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QDir(documents).exists()) documents = QDir::homePath();
+    for (const char* pseudo : {"/proc/diag.log", "/proc/self/fd/diag.log", "/sys/kernel/diag.log", "/dev/pts/diag.log"}) {
+        request.start_path = QString::fromUtf8(pseudo);
+        ui_file_dialog(nullptr, request);
+        EXPECT_EQ(asked.start_path.toStdString(), QDir(documents).filePath(QStringLiteral("diag.log")).toStdString()) << pseudo;
+    }
+    QTemporaryDir ordinary;
+    request.start_path = ordinary.filePath(QStringLiteral("diag.log"));
+    ui_file_dialog(nullptr, request);
+    EXPECT_EQ(asked.start_path.toStdString(), request.start_path.toStdString());
+
+    // Nothing chosen before, and the program was started in /proc.
+    const QString working = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QStringLiteral("/proc")));
+    request.start_path.clear();
+    ui_file_dialog(nullptr, request);
+    QDir::setCurrent(working);
+    EXPECT_EQ(asked.start_path.toStdString(), documents.toStdString());
+}
+
+// Qt's own chooser reads the first bytes of a file whose name says nothing about it, to pick its
+// icon; /proc/kmsg never answers such a read. Watched with inotify: no file may be opened.
+TEST_F(FileChooser, PicksIconsWithoutOpeningAnyFile) {
+    QTemporaryDir start, other;
+    const QString probe = other.filePath(QStringLiteral("probe"));
+    std::ofstream(probe.toStdString()) << "#!/bin/sh\necho the first bytes say a script\n";
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(other.path()).constData(), IN_OPEN | IN_ACCESS), 0);
+    QString type_shown;
+    const bool shown = drive_modal(
+        [&](QWidget* top) {
+            auto* dialog = qobject_cast<QFileDialog*>(top);
+            auto* model = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+            if (!model) return false;
+            if (dialog->directory() != QDir(other.path())) dialog->setDirectory(other.path());
+            // The chooser's helper thread has looked at the file once its type is known.
+            type_shown = model->type(model->index(probe));
+            if (!type_shown.isEmpty()) dialog->reject();
+            return !type_shown.isEmpty();
+        },
+        [&] {
+            ui_file_request request;
+            request.start_path = start.filePath(QStringLiteral("diag.log"));
+            EXPECT_TRUE(ui_file_dialog(nullptr, request).isEmpty());
+        });
+    EXPECT_TRUE(shown) << "the chooser never showed the file";
+    std::string touched;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+        for (char* p = events; p < events + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+            const auto* e = reinterpret_cast<inotify_event*>(p);
+            if (e->len && !(e->mask & IN_ISDIR)) touched += std::string(" ") + e->name;  // listing the folder is fine
+        }
+    ::close(watch);
+    EXPECT_EQ(touched, "") << "opened or read; shown as " << type_shown.toStdString();
+}
+
+// Enter in a question that guards data answers No. (The chooser's own "replace it?" before a
+// save overwrites a file is Qt's, and defaults to No already.)
+TEST(MessageBoxes, EnterAnswersNoToAQuestionThatDestroysData) {
+    int answer = 0;
+    EXPECT_TRUE(drive_modal(
+        [](QWidget* top) {
+            if (qobject_cast<QMessageBox*>(top)) QTest::keyClick(top, Qt::Key_Return);
+            return qobject_cast<QMessageBox*>(top) != nullptr;
+        },
+        [&] {
+            answer = ui_message_fmt(nullptr, "Clear", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
+                                    "This will permanently wipe the diagnostic log on the sensor. Are you sure you want to do this?");
+        }));
+    EXPECT_EQ(answer, UI_IDNO);
 }
 
 TEST(DeviceTime, TextsAndRefusals) {
