@@ -390,7 +390,8 @@ TEST_F(CliTest, RestoreGuardsTheTypeTheIdentityAndTheFile) {
     EXPECT_EQ(r.rc, CLI_REFUSED);
     EXPECT_NE(r.err.find("restore motors: saved, but the instrument holds other values: motors[2].speed_percent"),
               std::string::npos) << r.err << r.out;
-    for (const json& b : parse_ordered(r)["blocks"]) {
+    const json outcome = parse_ordered(r);
+    for (const json& b : outcome["blocks"]) {
         if (b["block"] == "motors") {
             EXPECT_EQ(b["outcome"], "failed");
         }
