@@ -51,6 +51,10 @@ constexpr field_rule FORM_VOLUME_RULE{.decimal = true, .min = 0, .max = 25.5, .s
 
 // An unsigned decimal field: the number, 0 for a non-number, at most 255.
 uint8_t form_byte(const std::string& text);
-// A volume typed in litres (its first 23 characters) as tenths of a litre: x 10 + 0.01,
-// truncated toward zero and limited to 0-255, so "inf" or "1e30" give 255 and "nan" 0.
+// The one conversion of a volume in litres to the tenths of a litre that the records carry:
+// x 10 + 0.01, cut toward zero (2.56 gives 25, 0.05 gives 0). False when that lies outside
+// 0-255 or litres is no number; *tenths then holds it limited to 0-255 ("nan" 0, "inf" 255).
+bool volume_litres_to_tenths(double litres, uint8_t* tenths);
+// A volume typed in litres (its first 23 characters) as tenths of a litre, by that conversion
+// and limited to 0-255, so "inf" or "1e30" give 255 and "nan" 0.
 uint8_t volume_tenths(const std::string& litres);

@@ -66,6 +66,9 @@ schedule_waypoint schedule_row_entry(const schedule_row_form& row);
 // The record a save sends: the checked rows as entries 0..k-1 in ascending order of offset
 // (rows of equal offset keep their order), the rest all zero; reserved bytes 0.
 schedule_record schedule_build(const schedule_form& form, uint32_t start);
+// The same from entries already made (each marked in use by its flag byte; entries not in use
+// are dropped): what a schedule given as numbers rather than texts is saved as.
+schedule_record schedule_build_entries(bool autostart, uint32_t start, const schedule_waypoint entries[SCHEDULE_WAYPOINTS]);
 
 // The earliest and latest start times "At or after" can send: 0 would mean the other option,
 // and beyond 2038-01-19 03:14:07 a device time cannot hold the moment.
