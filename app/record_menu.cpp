@@ -144,14 +144,23 @@ int record_replay_add(const QString& file, QString* error) {
 
 bool record_parse_args(const QStringList& args, record_options& out, QString* error) {
     for (int i = 1; i < args.size(); ++i) {
-        const bool record = args[i] == QStringLiteral("--record");
-        if (!record && args[i] != QStringLiteral("--replay")) continue;
-        if (i + 1 >= args.size() || args[i + 1].startsWith(QStringLiteral("--"))) {
-            if (error) *error = args[i] + QStringLiteral(" needs a file");
-            return false;
+        for (const QString& option : {QStringLiteral("--record"), QStringLiteral("--replay")}) {
+            QString file;
+            if (args[i].startsWith(option + QLatin1Char('='))) {
+                file = args[i].mid(option.size() + 1);
+            } else if (args[i] == option) {
+                if (i + 1 < args.size() && !args[i + 1].startsWith(QStringLiteral("--"))) file = args[++i];
+            } else {
+                continue;
+            }
+            if (file.isEmpty()) {
+                if (error) *error = option + QStringLiteral(" needs a file");
+                return false;
+            }
+            if (option == QStringLiteral("--record")) out.record = file;
+            else out.replays << file;
+            break;
         }
-        if (record) out.record = args[++i];
-        else out.replays << args[++i];
     }
     return true;
 }

@@ -1,230 +1,276 @@
-#include "cli/cli_sampler.h"
-
+// The sampler's commands: status, the sample log, the clock, the schedule, and runs.
+#include "backup/settings_blocks.h"
+#include "cli/cli_commands.h"
+#include "cli/cli_documents.h"
+#include "link/bytes.h"
 #include "link/command_frame.h"
 #include "link/device_time.h"
 #include "link/field_text.h"
 #include "platform/pc_clock.h"
 #include "sampler/clock.h"
+#include "sampler/run_control.h"
 #include "sampler/schedule.h"
 
-#include <nlohmann/json.hpp>
-
+#include <chrono>
+#include <cstring>
 #include <cmath>
-#include <fstream>
+#include <cstdlib>
 #include <ostream>
-#include <sstream>
+#include <thread>
 
 namespace {
 
-using json = nlohmann::ordered_json;
-
-// "YYYY-MM-DD HH:MM:SS", nothing more or less; false when the text is not that.
-bool parse_moment(const std::string& text, calendar_fields& f) {
-    int used = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &f.year, &f.month, &f.day, &f.hour, &f.minute, &f.second,
-                    &used) != 6)
-        return false;
-    return size_t(used) == text.size();
-}
-
-std::string moment_text(const calendar_fields& f) {
-    return text_printf("%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
-}
-
-int usage(cli_io& io, const std::string& what) {
-    io.err << "veltranic-cli: " << what << "\n";
-    return CLI_USAGE;
-}
-
-// A field of a waypoint in the JSON form: a number in [0, max], given as a number or as text.
-bool json_number(const json& row, const char* key, double max, bool integral, std::string& out, std::string& error) {
-    if (!row.contains(key)) {
-        out = "0";
-        return true;
-    }
-    const json& v = row[key];
-    double d;
-    if (v.is_number()) {
-        d = v.get<double>();
-    } else if (v.is_string() && field_double(v.get<std::string>(), &d)) {
-    } else {
-        error = std::string("\"") + key + "\" must be a number";
-        return false;
-    }
-    if (!std::isfinite(d) || d < 0 || d > max || (integral && d != std::floor(d))) {
-        error = text_printf("\"%s\" must be %s from 0 to %g", key, integral ? "a whole number" : "a number", max);
-        return false;
-    }
-    out = integral ? text_printf("%.0f", d) : text_printf("%.1f", d);
+// A whole number as typed on the command line: digits only, at most max.
+bool whole_number(const std::string& text, uint64_t max, uint64_t* out) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const uint64_t v = field_unsigned(text);
+    if (v > max) return false;
+    *out = v;
     return true;
+}
+
+// A decimal number as typed (C conventions, "2.5"): the whole text, finite.
+bool decimal_number(const std::string& text, double* out) {
+    if (text.empty() || text.size() > 23) return false;
+    char* end = nullptr;
+    const double v = text_to_double(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// Why Start is not allowed in this state, as the run view's disabled button would have it.
+std::string not_ready_reason(const status_record& st) {
+    if (status_control(st) == SCHEDULE_CONTROL) return "the schedule is in control";
+    if (status_state(st) == STATE_UNPOWERED) return "the sampler is unpowered";
+    if (status_state(st) > STATE_IDLE) return "a run is going (" + run_state_text(status_state(st), status_cartridge(st)) + ")";
+    return "the sampler's state is not known";
+}
+
+// The instrument's failure as one line: the window's message, then the code.
+int failed_with(cli_session& s, const char* what, const char* message, int code) {
+    if (code == ERR_LINK_FAILED || code == RESULT_UNSUPPORTED) return cli_failed(s, what, code);
+    s.io.err << "veltranic-cli: " << what << ": " << message << " (result code " << code << ")\n";
+    return CLI_REFUSED;
 }
 
 }  // namespace
 
-int cli_failed(cli_io& io, const char* what, int code) {
-    if (code == ERR_LINK_FAILED) {
-        io.err << "veltranic-cli: " << what << ": no answer from the instrument (link failure: was it unplugged?)\n";
-        return CLI_LINK_FAILED;
-    }
-    if (code == ERR_SHORT_RESPONSE) {
-        io.err << "veltranic-cli: " << what << ": the instrument's answer was too short\n";
-        return CLI_REFUSED;
-    }
-    io.err << "veltranic-cli: " << what << ": the instrument refused (result code " << code << ")\n";
-    return CLI_REFUSED;
-}
-
-int cli_clock_get(cli_io& io, bool as_json) {
-    clock_time c;
-    if (const int r = clock_read(c); r != 0) return cli_failed(io, "clock get", r);
-    if (!as_json) {
-        io.out << clock_time_text(c) << "\n";
+int cli_status(cli_session& s) {
+    status_record st;
+    if (const int r = status_read(st); r != 0) return cli_failed(s, "status", r);
+    if (s.o.json) {
+        s.io.out << json_text(cli_status_json(st));
         return CLI_OK;
     }
-    const calendar_fields f = clock_time_fields(c);
-    uint32_t device = 0;
-    json j;
-    j["clock"] = clock_time_text(c);
-    j["time"] = moment_text(f);
-    j["device_time"] = clock_time_to_device(c, &device) ? json(device) : json(nullptr);
-    io.out << j.dump(2) << "\n";
+    const run_status_texts t = run_status_format(st);
+    for (const std::string* line : {&t.cartridge, &t.clock, &t.control, &t.waypoint, &t.state, &t.run_status, &t.flow,
+                                    &t.pressure})
+        s.io.out << *line << "\n";
     return CLI_OK;
 }
 
-int cli_clock_set(cli_io& io, const cli_clock_options& o) {
+int cli_sample_log(cli_session& s) {
+    // Read as the run view reads it: record after record, with the same short pause between.
+    std::vector<sample_log_record> records;
+    for (uint16_t index = 0;; ++index) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        sample_log_record record;
+        const int r = sample_log_read(index, record);
+        if (r == RESULT_UNSUPPORTED) break;  // no such record: the end of the log
+        if (r != 0) return cli_failed(s, "sample-log", r);
+        records.push_back(record);
+        if (index == UINT16_MAX) break;
+    }
+    if (s.o.json) return cli_deliver(s, json_text(cli_sample_log_json(records)));
+    // Exactly the file that File > Save Log... writes.
+    std::vector<std::string> captions;
+    for (const list_column& c : SAMPLE_LOG_COLUMNS) captions.emplace_back(c.caption);
+    std::string text = text_table_line(captions);
+    for (const sample_log_record& r : records) {
+        const sample_log_row row = sample_log_cells(r);
+        text += text_table_line(std::vector<std::string>(std::begin(row.cells), std::end(row.cells)));
+    }
+    return cli_deliver(s, text);
+}
+
+int cli_sample_log_clear(cli_session& s) {
+    // Clear Log is there only while the sampler is idle (or unpowered) under manual control.
+    status_record st;
+    if (const int r = status_read(st); r != 0) return cli_failed(s, "sample-log clear", r);
+    if (!run_enable_rules(st, 0).clear_log) {
+        s.io.err << "veltranic-cli: sample-log clear: " << not_ready_reason(st)
+                 << "; the log is cleared only while the sampler is idle. Nothing was sent\n";
+        return CLI_REFUSED;
+    }
+    if (const int rc = cli_confirm(s, "sample-log clear", SAMPLE_LOG_CLEAR_QUESTION); rc != CLI_OK) return rc;
+    if (const int r = sample_log_clear(); r != 0) return failed_with(s, "sample-log clear", SAMPLE_LOG_CLEAR_FAILED, r);
+    s.io.out << "Sample log cleared\n";
+    return CLI_OK;
+}
+
+int cli_clock_get(cli_session& s) {
+    clock_time c;
+    if (const int r = clock_read(c); r != 0) return cli_failed(s, "clock get", r);
+    if (s.o.json) s.io.out << json_text(cli_clock_json(c));
+    else s.io.out << clock_time_text(c) << "\n";
+    return CLI_OK;
+}
+
+int cli_clock_set(cli_session& s) {
     calendar_fields f{};
-    if (o.pc == !o.when.empty()) return usage(io, "clock set: give either --pc or a time \"YYYY-MM-DD HH:MM:SS\"");
-    if (o.pc) {
+    if (s.o.pc == !s.o.when.empty()) return cli_usage(s.io, "clock set: give either --pc or a time \"YYYY-MM-DD HH:MM:SS\"");
+    if (s.o.pc) {
         // The instrument keeps wall-clock time: the PC's local time, not UTC.
         const pc_local_time now = pc_clock_local();
         f = {now.year, now.month, now.day, now.hour, now.minute, now.second};
-    } else if (!parse_moment(o.when, f) || !clock_fields_valid(f)) {
-        return usage(io, "clock set: \"" + o.when +
-                             "\" is not a moment the clock can hold (YYYY-MM-DD HH:MM:SS, 1970-01-01 00:00:00 to "
-                             "2038-01-19 03:14:07)");
+    } else {
+        uint32_t t = 0;
+        if (!json_parse_moment(s.o.when, &t) || !device_time_to_fields(t, f))
+            return cli_usage(s.io, "clock set: \"" + s.o.when +
+                                       "\" is not a moment the clock can hold (YYYY-MM-DD HH:MM:SS, 1970-01-01 00:00:00 to "
+                                       "2038-01-19 03:14:07)");
     }
     const clock_time c = clock_time_make(f);
-    if (const int r = clock_write(c); r != 0) return cli_failed(io, "clock set", r);
-    io.out << "Clock set to " << clock_time_text(c) << "\n";
+    if (const int r = clock_write(c); r != 0) return cli_failed(s, "clock set", r);
+    if (s.o.json) s.io.out << json_text(cli_clock_json(c));
+    else s.io.out << "Clock set to " << clock_time_text(c) << "\n";
     return CLI_OK;
 }
 
-int cli_schedule_get(cli_io& io, bool as_json) {
-    schedule_record s;
-    if (const int r = schedule_read(s); r != 0) return cli_failed(io, "schedule get", r);
-    const schedule_form form = schedule_form_texts(s);
-    const uint32_t start = schedule_start(s);
-    calendar_fields at{};
-    const bool start_shown = form.start_option == START_AT_OR_AFTER && device_time_to_fields(start, at);
-    if (as_json) {
-        json j;
-        j["autostart"] = form.autostart;
-        json start_json;
-        start_json["option"] = form.start_option == START_NEXT_TIME ? "next" : "at_or_after";
-        if (form.start_option == START_AT_OR_AFTER) {
-            start_json["time"] = start_shown ? json(moment_text(at)) : json(nullptr);
-            start_json["device_time"] = start;
-        }
-        j["start"] = start_json;
-        json rows = json::array();
-        for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i) {
-            const schedule_waypoint w = schedule_entry(s, i);
-            json row;
-            row["row"] = i + 1;
-            row["used"] = form.rows[i].used;
-            row["offset_minutes"] = waypoint_offset(w);
-            row["samples"] = w.bytes[1];
-            row["volume_litre"] = text_to_double(form.rows[i].volume.c_str());
-            row["timeout_minutes"] = w.bytes[3];
-            row["clean"] = form.rows[i].clean;
-            rows.push_back(row);
-        }
-        j["waypoints"] = rows;
-        io.out << j.dump(2) << "\n";
+int cli_schedule_get(cli_session& s) {
+    settings_block block;
+    if (const int r = settings_block_read(BLOCK_SCHEDULE, block); r != 0) return cli_failed(s, "schedule get", r);
+    if (s.o.json) {
+        json doc;
+        doc["format"] = JSON_FORMAT;
+        const json fields = settings_block_fields(block);
+        for (auto& [key, value] : fields.items()) doc[key] = value;
+        s.io.out << json_text(doc);
         return CLI_OK;
     }
-    io.out << "Autostart: " << (form.autostart ? "yes" : "no") << "\n";
+    schedule_record rec;
+    std::memcpy(rec.bytes, block.bytes.data(), SCHEDULE_RECORD_SIZE);
+    const schedule_form form = schedule_form_texts(rec);
+    const uint32_t start = schedule_start(rec);
+    calendar_fields at{};
+    const bool start_shown = form.start_option == START_AT_OR_AFTER && device_time_to_fields(start, at);
+    s.io.out << "Autostart: " << (form.autostart ? "yes" : "no") << "\n";
     if (form.start_option == START_NEXT_TIME)
-        io.out << "Start: " << START_OPTIONS[0].text << "\n";
+        s.io.out << "Start: " << START_OPTIONS[0].text << "\n";
     else
-        io.out << "Start: " << START_OPTIONS[1].text << " " << (start_shown ? moment_text(at) : text_printf("invalid (%u)", start))
-               << "\n";
-    io.out << text_printf("%-4s %-14s %-18s %-22s %-22s %s", "W/P", "Offset (mins)", "Number of Samples",
-                          "Sample Volume (litre)", "Sample Timeout (mins)", "clean")
-           << "\n";
+        s.io.out << "Start: " << START_OPTIONS[1].text << " "
+                 << (start_shown ? text_printf("%04d-%02d-%02d %02d:%02d:%02d", at.year, at.month, at.day, at.hour,
+                                               at.minute, at.second)
+                                 : text_printf("invalid (%u)", start))
+                 << "\n";
+    s.io.out << text_printf("%-4s %-14s %-18s %-22s %-22s %s", "W/P", "Offset (mins)", "Number of Samples",
+                            "Sample Volume (litre)", "Sample Timeout (mins)", "clean")
+             << "\n";
     for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i) {
         const schedule_row_form& r = form.rows[i];
         if (!r.used) continue;
-        io.out << text_printf("%-4d %-14s %-18s %-22s %-22s %s", i + 1, r.offset.c_str(), r.samples.c_str(),
-                              r.volume.c_str(), r.timeout.c_str(), r.clean ? "yes" : "no")
-               << "\n";
+        s.io.out << text_printf("%-4d %-14s %-18s %-22s %-22s %s", i + 1, r.offset.c_str(), r.samples.c_str(),
+                                r.volume.c_str(), r.timeout.c_str(), r.clean ? "yes" : "no")
+                 << "\n";
     }
     return CLI_OK;
 }
 
-int cli_schedule_set(cli_io& io, const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return usage(io, "schedule set: cannot read " + file);
-    std::stringstream text;
-    text << in.rdbuf();
-    const json j = json::parse(text.str(), nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return usage(io, "schedule set: " + file + " is not a JSON object");
+int cli_schedule_set(cli_session& s) {
+    json doc;
+    int rc = CLI_OK;
+    if (!cli_read_document(s, "schedule set", s.o.file, doc, &rc)) return rc;
+    // What the instrument holds first: whatever the document leaves out stays as it is.
+    settings_block current, wanted;
+    if (const int r = settings_block_read(BLOCK_SCHEDULE, current); r != 0) return cli_failed(s, "schedule set", r);
+    std::string error;
+    if (!settings_block_apply(doc, current, wanted, true, error)) return cli_usage(s.io, "schedule set: " + error);
+    const settings_write_result w = settings_block_write(current, wanted, false);
+    if (w.code == SETTINGS_READ_BACK_DIFFERS) {
+        s.io.err << "veltranic-cli: schedule set: the instrument holds another schedule than the one sent\n";
+        return CLI_REFUSED;
+    }
+    if (w.code != 0) return cli_failed(s, "schedule set", w.code);
+    if (s.o.json) {
+        json saved;
+        saved["format"] = JSON_FORMAT;
+        const json fields = settings_block_fields(w.stored);
+        for (auto& [key, value] : fields.items()) saved[key] = value;
+        s.io.out << json_text(saved);
+    } else {
+        s.io.out << "Schedule saved\n";
+    }
+    return CLI_OK;
+}
 
-    // The instrument's schedule first: a start the file does not mention goes back unchanged.
-    schedule_record current;
-    if (const int r = schedule_read(current); r != 0) return cli_failed(io, "schedule set", r);
+int cli_run_start(cli_session& s) {
+    const cli_options& o = s.o;
+    uint8_t code = 0;
+    if (o.mode == "sample") code = 1;
+    else if (o.mode == "load") code = 0;
+    else if (o.mode == "prime") code = 2;
+    else if (o.mode == "schedule") code = SCHEDULE_CONTROL;
+    else return cli_usage(s.io, "run start: --mode must be sample, load, prime or schedule");
 
-    schedule_form form;
-    form.autostart = j.value("autostart", false);
-    const json rows = j.value("waypoints", json::array());
-    if (!rows.is_array() || rows.size() > size_t(SCHEDULE_WAYPOINTS))
-        return usage(io, "schedule set: \"waypoints\" must be a list of at most 15 rows");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const json& row = rows[i];
-        const int index = row.contains("row") && row["row"].is_number_integer() ? row["row"].get<int>() - 1 : int(i);
-        if (index < 0 || index >= SCHEDULE_WAYPOINTS) return usage(io, "schedule set: \"row\" must be 1 to 15");
-        schedule_row_form& r = form.rows[index];
-        r.used = row.value("used", true);
-        r.clean = row.value("clean", false);
-        std::string error;
-        if (!json_number(row, "offset_minutes", 65535, true, r.offset, error) ||
-            !json_number(row, "samples", 255, true, r.samples, error) ||
-            !json_number(row, "volume_litre", 25.5, false, r.volume, error) ||
-            !json_number(row, "timeout_minutes", 255, true, r.timeout, error))
-            return usage(io, text_printf("schedule set: waypoint row %d: ", index + 1) + error);
+    // The run view's form: the fields its mode enables, and nothing else.
+    const bool takes_cartridges = code != SCHEDULE_CONTROL, takes_sample = code == 1;
+    if (!takes_cartridges && !o.cartridges.empty()) return cli_usage(s.io, "run start: --mode schedule takes no --cartridges");
+    if (!takes_sample && (!o.volume.empty() || !o.minutes.empty() || o.clean))
+        return cli_usage(s.io, "run start: --volume, --minutes and --clean belong to --mode sample");
+    if (takes_cartridges && o.cartridges.empty()) return cli_usage(s.io, "run start: --cartridges N is needed");
+    if (takes_sample && (o.volume.empty() || o.minutes.empty()))
+        return cli_usage(s.io, "run start: --mode sample needs --volume LITRES and --minutes MIN");
+    run_settings settings{};
+    settings.bytes[1] = code;
+    uint64_t n = 0;
+    if (takes_cartridges) {
+        if (!whole_number(o.cartridges, 255, &n)) return cli_usage(s.io, "run start: --cartridges must be a whole number from 0 to 255");
+        settings.bytes[2] = uint8_t(n);
+    }
+    if (takes_sample) {
+        double litres = 0;
+        uint8_t tenths = 0;
+        if (!decimal_number(o.volume, &litres) || litres < 0 || !volume_litres_to_tenths(litres, &tenths))
+            return cli_usage(s.io, "run start: --volume must be a number of litres from 0 to 25.5");
+        settings.bytes[3] = tenths;
+        if (!whole_number(o.minutes, 255, &n)) return cli_usage(s.io, "run start: --minutes must be a whole number from 0 to 255");
+        settings.bytes[4] = uint8_t(n);
+        settings.bytes[5] = o.clean ? 1 : 0;
     }
 
-    uint32_t start = 0;
-    uint32_t option = START_NEXT_TIME;
-    uint32_t picked = 0;
-    const bool start_given = j.contains("start");
-    if (start_given) {
-        const json& st = j["start"];
-        const std::string name = st.is_object() ? st.value("option", "") : "";
-        if (name == "at_or_after") {
-            option = START_AT_OR_AFTER;
-            calendar_fields f{};
-            if (st.contains("time") && st["time"].is_string()) {
-                if (!parse_moment(st["time"].get<std::string>(), f))
-                    return usage(io, "schedule set: \"time\" must read YYYY-MM-DD HH:MM:SS");
-                picked = device_time_from_fields(f);
-            } else if (st.contains("device_time") && st["device_time"].is_number_unsigned()) {
-                picked = st["device_time"].get<uint32_t>();
-            } else {
-                return usage(io, "schedule set: an \"at_or_after\" start needs its \"time\"");
-            }
-        } else if (name != "next") {
-            return usage(io, "schedule set: \"start\" must have the \"option\" \"next\" or \"at_or_after\"");
-        }
+    // Start is there only on an idle instrument under manual control.
+    status_record st;
+    if (const int r = status_read(st); r != 0) return cli_failed(s, "run start", r);
+    if (!run_start_ready(st)) {
+        s.io.err << "veltranic-cli: run start: " << not_ready_reason(st) << "; nothing was started\n";
+        return CLI_REFUSED;
     }
-    if (schedule_save_start(start_given, schedule_start(current), option, picked, &start) != 0)
-        return usage(io, "schedule set: " + schedule_start_range_text());
+    if (code == SCHEDULE_CONTROL) {
+        if (const int r = run_schedule_start(); r != 0) return failed_with(s, "run start", RUN_SCHEDULE_START_FAILED, r);
+        s.io.out << "Schedule started\n";
+        return CLI_OK;
+    }
+    if (const int r = run_start(settings); r != 0) return failed_with(s, "run start", RUN_START_FAILED, r);
+    s.io.out << "Run started\n";
+    return CLI_OK;
+}
 
-    const schedule_record record = schedule_build(form, start);
-    if (const int r = schedule_write(record); r != 0) return cli_failed(io, "schedule set", r);
-    // What the instrument holds now, as the dialog shows it after a save.
-    schedule_record saved;
-    if (const int r = schedule_read(saved); r != 0) return cli_failed(io, "schedule set", r);
-    io.out << "Schedule saved\n";
+int cli_run_stop(cli_session& s) {
+    status_record st;
+    if (const int r = status_read(st); r != 0) return cli_failed(s, "run stop", r);
+    switch (run_stop_choice(st)) {
+        case run_stop_kind::none:
+            s.io.out << "Nothing is running; nothing was sent\n";
+            return CLI_OK;
+        case run_stop_kind::schedule:
+            if (const int r = run_schedule_stop(); r != 0) return failed_with(s, "run stop", RUN_SCHEDULE_STOP_FAILED, r);
+            s.io.out << "Schedule stopped\n";
+            return CLI_OK;
+        case run_stop_kind::run:
+            if (const int r = run_stop(); r != 0) return failed_with(s, "run stop", RUN_STOP_FAILED, r);
+            s.io.out << "Run stopped\n";
+            return CLI_OK;
+    }
     return CLI_OK;
 }

@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     boot.firmware.identity.serial = 2002;
     boot.firmware.identity.type_code = 1130;
     sim_bus_add(boot);
-    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal()};
+    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal(), cli_stdin_is_terminal(), cli_stderr_is_terminal()};
     const int rc = cli_run(argc, argv, io);
     sim_bus_reset();
-    return rc;
+    return cli_finish_stdout(rc);
 }

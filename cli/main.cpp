@@ -19,6 +19,6 @@ int main(int argc, char** argv) {
 #endif
     hid_bus_register(hid_system_backend());
     replay_bus_install();  // --device replay:FILE
-    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal()};
-    return cli_run(argc, argv, io);
+    cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal(), cli_stdin_is_terminal(), cli_stderr_is_terminal()};
+    return cli_finish_stdout(cli_run(argc, argv, io));
 }

@@ -1,6 +1,8 @@
 // The stabilization and bleach cleaning settings: one 12-byte record of the instrument.
 #pragma once
 
+#include "link/field_text.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +36,9 @@ struct cleaning_input {
 };
 constexpr uint32_t CLEANING_SPEED_MAX = 100;
 constexpr uint32_t CLEANING_TIME_MAX = 65535;
+// What the fields take: whole numbers; a larger one is saved as the top of its range.
+constexpr field_rule CLEANING_SPEED_RULE{.min = 0, .max = CLEANING_SPEED_MAX, .saturates = true, .unit = "% of max"};
+constexpr field_rule CLEANING_TIME_RULE{.min = 0, .max = CLEANING_TIME_MAX, .saturates = true, .unit = "seconds"};
 // The record a save sends, built from zero: every value clamped silently to its range (speed
 // 0-100, times 0-65535), the flag as 1 or 0.
 cleaning_config cleaning_build(const cleaning_input& input);

@@ -3,11 +3,11 @@
 #include "config/cleaning.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_cleaning_dialog.h"
 
 #include <QDialog>
-#include <QRegularExpressionValidator>
 
 namespace {
 
@@ -18,9 +18,11 @@ public:
         setObjectName(QStringLiteral("cleaning_dialog"));
         setFixedSize(size());
         ui_no_default_buttons(this);
-        auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-        for (QLineEdit* e : {ui.flow_time_edit, ui.speed_edit, ui.bleach_time_edit, ui.dwell_edit, ui.flush_edit})
-            e->setValidator(digits);
+        // Digits only, but nothing typed is dropped: "12,5" or "-5" is red and blocks Save.
+        for (QLineEdit* e : {ui.flow_time_edit, ui.bleach_time_edit, ui.dwell_edit, ui.flush_edit})
+            ui_number_field(e, CLEANING_TIME_RULE);
+        ui_number_field(ui.speed_edit, CLEANING_SPEED_RULE);
+        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
     }
 
@@ -39,6 +41,7 @@ public:
 private:
     // Out-of-range values are clamped silently; the read-back then shows what was stored.
     void on_save() {
+        if (!ui_fields_ok(this)) return;
         cleaning_input in;
         in.flow_time = ui_get_unsigned(ui.flow_time_edit);
         in.waste_through_cartridge = ui_is_checked(ui.waste_check) != 0;

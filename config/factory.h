@@ -2,6 +2,7 @@
 // technician writes it, behind the maintenance password, and the bootloader upgrade gate.
 #pragma once
 
+#include "link/field_text.h"
 #include "link/identity.h"
 
 #include <cstdint>
@@ -16,6 +17,9 @@ bool factory_password_matches(std::string_view typed);
 // The record a factory save sends, built from zero: format byte 2, the name (at most 20 bytes)
 // and its terminator, both serial numbers stopped at 65535. Bytes 1, 23 and 26 stay 0.
 device_info factory_build(std::string_view name, uint64_t sensor_serial, uint64_t board_serial);
+
+// What its serial number fields take: a whole number; one beyond 16 bits is saved as 65535.
+constexpr field_rule FACTORY_SERIAL_RULE{.min = 0, .max = 65535, .saturates = true};
 
 // Whether a record read back carries the name and both serial numbers that were written.
 bool factory_identity_matches(const device_info& written, const device_info& read);

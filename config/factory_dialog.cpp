@@ -2,15 +2,16 @@
 
 #include "config/factory.h"
 #include "config/identification.h"
+#include "config/identification_dialog.h"
 #include "ui/app_messages.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui/window_table.h"
 #include "ui_factory_dialog.h"
 
 #include <QDialog>
-#include <QRegularExpressionValidator>
 
 #include <string_view>
 
@@ -24,13 +25,12 @@ public:
         setFixedSize(size());
         // Typing the password and pressing Enter must not press Save or Upgrade....
         ui_no_default_buttons(this);
-        auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-        ui.serial_edit->setValidator(digits);
-        ui.board_serial_edit->setValidator(digits);
-        // The name is written as at most 20 characters: the field takes no more.
-        ui.name_edit->setMaxLength(int(SENSOR_NAME_MAX));
+        // The name rule of the identification dialog: a 21st character is red, not cut off.
+        sensor_name_field(ui.name_edit);
+        ui_number_field(ui.serial_edit, FACTORY_SERIAL_RULE);
+        ui_number_field(ui.board_serial_edit, FACTORY_SERIAL_RULE);
         connect(ui.password_edit, &QLineEdit::textChanged, this, [this] { on_password_changed(); });
-        connect(ui.name_edit, &QLineEdit::textChanged, this, [this] { apply_access(); });
+        ui_on_fields_changed(this, this, [this] { apply_access(); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
         connect(ui.upgrade_button, &QPushButton::clicked, this, [this] { on_upgrade(); });
     }
@@ -83,19 +83,17 @@ private:
     void apply_access() {
         const QByteArray typed = ui.password_edit->text().toUtf8();
         const bool open = factory_password_matches(std::string_view(typed.constData(), size_t(typed.size())));
-        const QByteArray name = name_bytes();
-        const bool name_ok = sensor_name_valid(std::string_view(name.constData(), size_t(name.size())));
-        ui_set_invalid(ui.name_edit, !name_ok);
         ui.name_edit->setEnabled(open);
         ui.serial_edit->setEnabled(open);
         ui.board_serial_edit->setEnabled(open);
-        ui.save_button->setEnabled(open && name_ok);
+        ui.save_button->setEnabled(open && ui_fields_ok(this));
         ui.upgrade_button->setEnabled(open && upgrade_allowed_);
     }
 
     // Built from zero, written, read back and compared: older firmware drops the board serial
     // without saying so, and that is a failed save, not a saved one.
     void on_save() {
+        if (!ui_fields_ok(this)) return;
         const QByteArray name = name_bytes();
         const device_info record = factory_build(std::string_view(name.constData(), size_t(name.size())),
                                                  ui_get_unsigned(ui.serial_edit), ui_get_unsigned(ui.board_serial_edit));

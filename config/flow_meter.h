@@ -2,6 +2,7 @@
 #pragma once
 
 #include "config/config_block.h"
+#include "link/field_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,8 @@ uint32_t flow_meter_pulses(const flow_meter_config& config);
 flow_meter_config flow_meter_from_text(std::string_view pulses_text);
 // The same from the field's true value.
 flow_meter_config flow_meter_build(uint64_t pulses);
+// What the field takes: a whole number; one beyond the u32 field is saved as its maximum.
+constexpr field_rule FLOW_METER_PULSES_RULE{.min = 0, .max = 4294967295.0, .saturates = true, .unit = "pulses per litre"};
 
 // 0 and the block, or the failure of the block read (out untouched).
 int flow_meter_read(flow_meter_config& out);

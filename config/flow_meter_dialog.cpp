@@ -3,6 +3,7 @@
 #include "config/flow_meter.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_flow_meter_dialog.h"
 
@@ -18,6 +19,9 @@ public:
         setFixedSize(size());
         ui_no_default_buttons(this);
         ui_add_tooltip(ui.pulses_edit, FLOW_METER_TOOLTIP);
+        // A text that is no whole number ("10000.5", "abc", "10.000") is red and blocks Save.
+        ui_number_field(ui.pulses_edit, FLOW_METER_PULSES_RULE);
+        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
     }
 
@@ -28,13 +32,18 @@ public:
     Ui::flow_meter_dialog_form ui;
 
 private:
-    // No range check: 0 is a setting too. A number wider than the field stops at its maximum.
+    // 0 is a setting too. A number wider than the field stops at its maximum, and once saved the
+    // field shows what the instrument was sent (the block is not read back).
     void on_save() {
+        if (!ui_fields_ok(this)) return;
         const flow_meter_config config = flow_meter_build(ui_get_unsigned(ui.pulses_edit));
-        if (ui_await(this, [&] { return flow_meter_write(config); }) != 0)
+        if (ui_await(this, [&] { return flow_meter_write(config); }) != 0) {
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", FLOW_METER_SAVE_FAILED);
-        else
-            ui_message_fmt(this, "Save", UI_MB_OK, "%s", FLOW_METER_SAVED);
+            return;
+        }
+        if (ui_window_gone(this)) return;
+        show_config(config);
+        ui_message_fmt(this, "Save", UI_MB_OK, "%s", FLOW_METER_SAVED);
     }
 };
 

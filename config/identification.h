@@ -2,6 +2,7 @@
 // link/identity.h (which also cover older firmware).
 #pragma once
 
+#include "link/field_text.h"
 #include "link/identity.h"
 
 #include <cstdint>
@@ -11,7 +12,11 @@
 // accepted only when each character takes one byte there (printable ASCII) and it has at most
 // 20 of them, so what is written reads back the same in the connect view and the title.
 bool sensor_name_valid(std::string_view name);
+// What a name field takes: the one rule of every window that writes a name.
+constexpr const char* SENSOR_NAME_RULE_TEXT = "At most 20 printable ASCII characters (one byte each).";
 constexpr uint64_t SENSOR_SERIAL_MAX = 65535;
+// The identification dialog's serial number: refused beyond 16 bits; empty means 0.
+constexpr field_rule SENSOR_SERIAL_RULE{.min = 0, .max = SENSOR_SERIAL_MAX, .empty_is_zero = true};
 // The true value of the serial field, as the saturating field reader gives it.
 inline bool sensor_serial_valid(uint64_t serial) { return serial <= SENSOR_SERIAL_MAX; }
 

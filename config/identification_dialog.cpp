@@ -3,11 +3,11 @@
 #include "config/identification.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_identification_dialog.h"
 
 #include <QDialog>
-#include <QRegularExpressionValidator>
 
 #include <string_view>
 
@@ -20,12 +20,11 @@ public:
         setObjectName(QStringLiteral("identification_dialog"));
         setFixedSize(size());
         ui_no_default_buttons(this);
-        ui.serial_edit->setValidator(
-            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
         ui_add_tooltip(ui.name_edit, IDENTIFICATION_NAME_TOOLTIP);
         ui_add_tooltip(ui.serial_edit, IDENTIFICATION_SERIAL_TOOLTIP);
-        connect(ui.name_edit, &QLineEdit::textChanged, this, [this] { check_fields(); });
-        connect(ui.serial_edit, &QLineEdit::textChanged, this, [this] { check_fields(); });
+        sensor_name_field(ui.name_edit);
+        ui_number_field(ui.serial_edit, SENSOR_SERIAL_RULE);
+        ui_on_fields_changed(this, this, [this] { check_fields(); });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
     }
 
@@ -49,19 +48,13 @@ public:
 private:
     QByteArray name_bytes() const { return ui.name_edit->text().toUtf8(); }
 
-    // A name of more than 20 bytes or with characters the wire cannot carry one byte each, and
-    // a serial number above 65535 (its true value, however many digits), are painted red and
-    // keep Save disabled.
-    void check_fields() {
-        const QByteArray name = name_bytes();
-        const bool name_ok = sensor_name_valid(std::string_view(name.constData(), size_t(name.size())));
-        const bool serial_ok = sensor_serial_valid(ui_get_unsigned(ui.serial_edit));
-        ui_set_invalid(ui.name_edit, !name_ok);
-        ui_set_invalid(ui.serial_edit, !serial_ok);
-        ui.save_button->setEnabled(name_ok && serial_ok);
-    }
+    // A name of more than 20 bytes or with characters the wire cannot carry one byte each, and a
+    // serial number that is no whole number or above 65535 (its true value, however many
+    // digits), are painted red and keep Save disabled.
+    void check_fields() { ui.save_button->setEnabled(ui_fields_ok(this)); }
 
     void on_save() {
+        if (!ui_fields_ok(this)) return;
         const QByteArray name = name_bytes();
         const uint64_t serial = ui_get_unsigned(ui.serial_edit);
         const int outcome =
@@ -74,6 +67,16 @@ private:
 };
 
 }  // namespace
+
+void sensor_name_field(QLineEdit* edit) {
+    ui_field_rule(
+        edit,
+        [](const QString& text) {
+            const QByteArray name = text.toUtf8();
+            return sensor_name_valid(std::string_view(name.constData(), size_t(name.size())));
+        },
+        SENSOR_NAME_RULE_TEXT);
+}
 
 int identification_dialog_run(QWidget* owner) {
     identification_dialog dialog(owner);

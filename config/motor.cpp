@@ -55,18 +55,21 @@ void motor_apply_fields(motor_config& c, const motor_field_values& v) {
     motor_set_u16(c, MOTOR_OVERPRESSURE_TIMEOUT, limit16(v.overpressure_timeout, MOTOR_TIMEOUT_MAX));
 }
 
-motor_field_check motor_check_fields(int motor, uint32_t autostop2, const motor_field_values& v) {
+motor_field_check motor_check_fields(int motor, uint32_t autostop2, const motor_field_texts& t) {
     motor_field_check check;
-    check.speed = v.speed > MOTOR_SPEED_MAX;
-    const bool pressure_editable = motor_is_pump(motor) && autostop2 != AUTOSTOP_NONE;
-    if (pressure_editable) {
-        check.max_pressure = v.max_pressure > MOTOR_PRESSURE_MAX;
-        check.overpressure_timeout = v.overpressure_timeout > MOTOR_TIMEOUT_MAX;
+    check.speed = !field_rule_accepts(MOTOR_SPEED_RULE, t.speed);
+    if (!motor_is_pump(motor)) {
+        check.hall_engaged = !field_rule_accepts(MOTOR_HALL_RULE, t.hall_engaged);
+        check.hall_disengaged = !field_rule_accepts(MOTOR_HALL_RULE, t.hall_disengaged);
+    } else if (autostop2 == AUTOSTOP_PRESSURE) {
+        check.max_pressure = !field_rule_accepts(MOTOR_PRESSURE_RULE, t.max_pressure);
+        check.overpressure_timeout = !field_rule_accepts(MOTOR_TIMEOUT_RULE, t.overpressure_timeout);
     }
     return check;
 }
 
-motor_controls motor_control_rules(int motor, uint32_t a, uint32_t b, bool moving, bool fields_invalid) {
+motor_controls motor_control_rules(int motor, uint32_t a, uint32_t b, bool moving, bool fields_invalid,
+                                   bool flow_volume_ok, bool flow_timeout_ok) {
     const bool pump = motor_is_pump(motor);
     motor_controls c{};
     c.motor_combo = !fields_invalid && !moving;
@@ -75,11 +78,14 @@ motor_controls motor_control_rules(int motor, uint32_t a, uint32_t b, bool movin
     c.left_autostop = !moving;
     c.right_autostop = pump && !moving;
     c.hall_fields = !pump && !moving;
-    c.pressure_fields = pump && !moving && b != AUTOSTOP_NONE;
-    c.test1 = !fields_invalid;
-    c.test2 = !pump && !fields_invalid;
+    // Only the pressure autostop uses them: a code without a row (0xFF of a fresh record) does not.
+    c.pressure_fields = pump && !moving && b == AUTOSTOP_PRESSURE;
     c.flow_volume = pump && !fields_invalid && motor == MOTOR_SAMPLE_PUMP && a == AUTOSTOP_FLOW;
     c.flow_timeout = pump && !fields_invalid;
+    c.test1 = !fields_invalid;
+    // A pump test waits for a volume and a timeout it can send; its Stop never waits.
+    if (pump && !moving) c.test1 = c.test1 && (!c.flow_volume || flow_volume_ok) && flow_timeout_ok;
+    c.test2 = !pump && !fields_invalid;
     c.direction_label = pump ? "Pumping Motor Direction" : "Engaging Motor Direction";
     c.forwards_text = moving ? "Stop" : "Forwards";
     c.reverse_text = moving ? "Stop" : "Reverse";

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "config/config_block.h"
+#include "link/field_text.h"
 #include "link/text_tables.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Motor ids, as every motor command carries them: 1-3 move a mechanism between two positions,
 // 4-5 are pumps.
@@ -38,6 +40,23 @@ constexpr uint32_t MOTOR_TIMEOUT_MAX = 3600;
 constexpr uint32_t MOTOR_HALL_MAX = 4095;
 // The pump test's flow timeout is typed in minutes, at most 255, and sent in seconds.
 constexpr uint32_t MOTOR_FLOW_TIMEOUT_MAX_MIN = 255;
+// The most a pump test is asked to pump.
+constexpr double MOTOR_FLOW_VOLUME_MAX = 1000;
+
+// What each field takes. Speed, maximum pressure and overpressure timeout are refused beyond
+// their range; a Hall value beyond 12 bits is saved as 4095 and a flow timeout beyond 255
+// minutes runs 255. The pump test's volume must be more than 0 litres.
+constexpr field_rule MOTOR_SPEED_RULE{.min = 0, .max = MOTOR_SPEED_MAX, .unit = "% of max"};
+constexpr field_rule MOTOR_PRESSURE_RULE{.min = 0, .max = MOTOR_PRESSURE_MAX, .unit = "bar"};
+constexpr field_rule MOTOR_TIMEOUT_RULE{.min = 0, .max = MOTOR_TIMEOUT_MAX, .unit = "seconds"};
+constexpr field_rule MOTOR_HALL_RULE{.min = 0, .max = MOTOR_HALL_MAX, .saturates = true};
+constexpr field_rule MOTOR_FLOW_VOLUME_RULE{
+    .decimal = true, .min = 0, .max = MOTOR_FLOW_VOLUME_MAX, .above_min = true, .unit = "litres"};
+constexpr field_rule MOTOR_FLOW_TIMEOUT_RULE{
+    .min = 0, .max = MOTOR_FLOW_TIMEOUT_MAX_MIN, .saturates = true, .unit = "minutes"};
+
+// The direction and autostop codes of a record never written (all bytes 0xFF), shown as "(not set)".
+constexpr uint32_t MOTOR_BLANK_CODE = 0xFF;
 
 // Autostop sensor codes.
 constexpr uint32_t AUTOSTOP_NONE = 0;
@@ -77,20 +96,28 @@ motor_field_values motor_field_values_of(const motor_config& c);
 // tool has no row for stays as the instrument sent it.
 void motor_apply_fields(motor_config& c, const motor_field_values& v);
 
-// Which fields hold a value out of range. Only fields the operator can change count: the
-// speed always, the maximum pressure and overpressure timeout only on a pump with the
-// pressure autostop chosen (autostop2 = the right combo's value). A fresh instrument's 0xFF
-// record would otherwise lock the dialog through fields nobody can edit.
+// The saved-configuration fields as typed.
+struct motor_field_texts {
+    std::string speed, hall_engaged, hall_disengaged, max_pressure, overpressure_timeout;
+};
+// Which fields hold a text their rule refuses (no number of their kind, or out of range). Only
+// fields the operator can change count: the speed always, the Hall values on an engaging motor,
+// the maximum pressure and overpressure timeout only on a pump with the pressure autostop chosen
+// (autostop2 = the right combo's value). A fresh instrument's 0xFF record would otherwise lock
+// the dialog through fields nobody can edit.
 struct motor_field_check {
     bool speed = false;
+    bool hall_engaged = false;
+    bool hall_disengaged = false;
     bool max_pressure = false;
     bool overpressure_timeout = false;
-    bool any() const { return speed || max_pressure || overpressure_timeout; }
+    bool any() const { return speed || hall_engaged || hall_disengaged || max_pressure || overpressure_timeout; }
 };
-motor_field_check motor_check_fields(int motor, uint32_t autostop2, const motor_field_values& v);
+motor_field_check motor_check_fields(int motor, uint32_t autostop2, const motor_field_texts& t);
 
 // The state of every control of the dialog, from the motor shown, the selected autostop values
-// (A left, B right), and whether a motor runs or a field is out of range.
+// (A left, B right), whether a motor runs or a saved-configuration field is refused, and whether
+// the pump test's volume and timeout fields can be sent (a pump test waits for them).
 struct motor_controls {
     bool motor_combo, save, slider, left_autostop, right_autostop, hall_fields, pressure_fields, test1, test2,
         flow_volume, flow_timeout;
@@ -100,7 +127,8 @@ struct motor_controls {
     const char* test1_text;
     const char* test2_text;
 };
-motor_controls motor_control_rules(int motor, uint32_t a, uint32_t b, bool moving, bool fields_invalid);
+motor_controls motor_control_rules(int motor, uint32_t a, uint32_t b, bool moving, bool fields_invalid,
+                                   bool flow_volume_ok = true, bool flow_timeout_ok = true);
 
 // The Hall reading that "Sample" takes: sensor 1 or 2 by the left autostop choice, else 3.
 uint16_t motor_hall_reading(const sensor_sample& s, uint32_t autostop);

@@ -4,11 +4,11 @@
 #include "link/field_text.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_motor_dialog.h"
 
 #include <QDialog>
-#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 
 #include <cfloat>
@@ -60,6 +60,7 @@ private:
     void motor_check_validity();
     void motor_apply_rules();
     motor_field_values motor_typed_values() const;
+    motor_field_texts motor_typed_texts() const;
     void motor_read_fields();
     void motor_change(int row);
     void motor_manual(uint8_t direction, const char* action);
@@ -85,10 +86,15 @@ motor_dialog::motor_dialog(QWidget* owner) : QDialog(owner) {
     ui_set_text_fmt(ui.slider_zero_label, "%s", "0");
     ui_set_text_fmt(ui.slider_max_label, "%s", "MAX");
     ui_add_tooltip(ui.save_button, "Save settings for current motor to sampler.");
-    auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-    ui.max_pressure_edit->setValidator(digits);
-    ui.timeout_edit->setValidator(digits);
-    ui.flow_timeout_edit->setValidator(digits);
+    // Nothing typed is dropped: a text that is no number of its field's kind ("50,5", "-1") is
+    // red, and blocks Save or the pump test.
+    ui_number_field(ui.speed_edit, MOTOR_SPEED_RULE);
+    ui_number_field(ui.engaged_edit, MOTOR_HALL_RULE);
+    ui_number_field(ui.disengaged_edit, MOTOR_HALL_RULE);
+    ui_number_field(ui.max_pressure_edit, MOTOR_PRESSURE_RULE);
+    ui_number_field(ui.timeout_edit, MOTOR_TIMEOUT_RULE);
+    ui_number_field(ui.flow_volume_edit, MOTOR_FLOW_VOLUME_RULE);
+    ui_number_field(ui.flow_timeout_edit, MOTOR_FLOW_TIMEOUT_RULE);
 
     connect(ui.motor_combo, &QComboBox::currentIndexChanged, this, [this](int row) { motor_change(row); });
     connect(ui.speed_slider, &QSlider::valueChanged, this,
@@ -114,12 +120,10 @@ motor_dialog::motor_dialog(QWidget* owner) : QDialog(owner) {
         motor_check_validity();
         motor_apply_rules();
     });
-    for (QLineEdit* e : {ui.speed_edit, ui.max_pressure_edit, ui.timeout_edit}) {
-        connect(e, &QLineEdit::textChanged, this, [this] {
-            motor_check_validity();
-            motor_apply_rules();
-        });
-    }
+    ui_on_fields_changed(this, this, [this] {
+        motor_check_validity();
+        motor_apply_rules();
+    });
     connect(ui.engaged_sample_button, &QPushButton::clicked, this, [this] { motor_sample_hall(true); });
     connect(ui.disengaged_sample_button, &QPushButton::clicked, this, [this] { motor_sample_hall(false); });
     connect(ui.save_button, &QPushButton::clicked, this, [this] { motor_save(); });
@@ -140,10 +144,12 @@ void motor_dialog::motor_show_record() {
     ui_set_text_fmt(ui.disengaged_edit, "%u", unsigned(v.hall_disengaged));
     ui_set_text_fmt(ui.max_pressure_edit, "%u", unsigned(v.max_pressure));
     ui_set_text_fmt(ui.timeout_edit, "%u", unsigned(v.overpressure_timeout));
-    ui.direction_combo->setCurrentIndex(
-        combo_row_index(MOTOR_DIRECTION_ROWS, MOTOR_DIRECTION_ROW_COUNT, c.bytes[MOTOR_DIRECTION]));
-    ui.autostop_combo->setCurrentIndex(combo_row_index(AUTOSTOP_ROWS, AUTOSTOP_ROW_COUNT, c.bytes[MOTOR_AUTOSTOP]));
-    ui.autostop2_combo->setCurrentIndex(combo_row_index(AUTOSTOP2_ROWS, AUTOSTOP2_ROW_COUNT, c.bytes[MOTOR_AUTOSTOP2]));
+    // A code without a row shows as itself ("(not set)" in a fresh record), not as the first row.
+    ui_combo_show_value(ui.direction_combo, MOTOR_DIRECTION_ROWS, MOTOR_DIRECTION_ROW_COUNT, c.bytes[MOTOR_DIRECTION],
+                        MOTOR_BLANK_CODE);
+    ui_combo_show_value(ui.autostop_combo, AUTOSTOP_ROWS, AUTOSTOP_ROW_COUNT, c.bytes[MOTOR_AUTOSTOP], MOTOR_BLANK_CODE);
+    ui_combo_show_value(ui.autostop2_combo, AUTOSTOP2_ROWS, AUTOSTOP2_ROW_COUNT, c.bytes[MOTOR_AUTOSTOP2],
+                        MOTOR_BLANK_CODE);
     showing_ = false;
     motor_check_validity();
 }
@@ -158,16 +164,24 @@ motor_field_values motor_dialog::motor_typed_values() const {
     return v;
 }
 
+motor_field_texts motor_dialog::motor_typed_texts() const {
+    motor_field_texts t;
+    t.speed = ui.speed_edit->text().toStdString();
+    t.hall_engaged = ui.engaged_edit->text().toStdString();
+    t.hall_disengaged = ui.disengaged_edit->text().toStdString();
+    t.max_pressure = ui.max_pressure_edit->text().toStdString();
+    t.overpressure_timeout = ui.timeout_edit->text().toStdString();
+    return t;
+}
+
+// The fields paint themselves (ui/field_rules.h); this decides what they block.
 void motor_dialog::motor_check_validity() {
-    const motor_field_check check = motor_check_fields(current_motor, autostop2(), motor_typed_values());
-    motor_fields_invalid = check.any();
-    ui_set_invalid(ui.speed_edit, check.speed);
-    ui_set_invalid(ui.max_pressure_edit, check.max_pressure);
-    ui_set_invalid(ui.timeout_edit, check.overpressure_timeout);
+    motor_fields_invalid = motor_check_fields(current_motor, autostop2(), motor_typed_texts()).any();
 }
 
 void motor_dialog::motor_apply_rules() {
-    const motor_controls c = motor_control_rules(current_motor, autostop(), autostop2(), motor_moving, motor_fields_invalid);
+    const motor_controls c = motor_control_rules(current_motor, autostop(), autostop2(), motor_moving, motor_fields_invalid,
+                                                 ui_field_ok(ui.flow_volume_edit), ui_field_ok(ui.flow_timeout_edit));
     ui.motor_combo->setEnabled(c.motor_combo);
     ui.save_button->setEnabled(c.save);
     for (QWidget* w : {static_cast<QWidget*>(ui.speed_slider), static_cast<QWidget*>(ui.slider_zero_label),
@@ -277,6 +291,9 @@ void motor_dialog::motor_save() {
     switch (r) {
         case 0:
             std::memcpy(motor_snapshot, motor_records, sizeof motor_snapshot);
+            // What the instrument holds now: a Hall value of 5000 was saved as 4095.
+            motor_show_record();
+            motor_apply_rules();
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", "Configuration Saved.");
             break;
         case MOTOR_SAVE_MISMATCH:
@@ -304,10 +321,13 @@ void motor_dialog::motor_test(bool first) {
     const bool pump = motor_is_pump(current_motor);
     double litres = 0;
     // A volume that is not a number of litres (nan, inf, too large for the wire's float) is
-    // never sent: the instrument would pump without a volume to stop at.
+    // never sent: the instrument would pump without a volume to stop at. Where the volume
+    // stops the pump (its field enabled), it must keep its rule too: more than 0 litres.
     if (pump) {
         const std::string text = ui.flow_volume_edit->text().toStdString();
-        if (!field_double(text, &litres) || std::fabs(litres) > double(FLT_MAX)) {
+        const bool volume_counts = ui.flow_volume_edit->isEnabled();
+        if (!field_double(text, &litres) || std::fabs(litres) > double(FLT_MAX) ||
+            (volume_counts && !ui_field_ok(ui.flow_volume_edit)) || !ui_field_ok(ui.flow_timeout_edit)) {
             ui_message_fmt(this, "Test", UI_MB_OK, "%s", "Can't start pump: please check parameters");
             return;
         }

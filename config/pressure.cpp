@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace {
 
@@ -61,11 +60,9 @@ double pressure_sensor_voltage(const sensor_sample& s) {
     return double(difference) * 5.0 * 0.000244140625;
 }
 
-bool pressure_field_value(std::string_view text, float* out) {
+bool pressure_field_value(std::string_view text, const field_rule& rule, float* out) {
     double v = 0;
-    if (!field_double(text, &v)) return false;
-    // A float holds up to about 3.4e38; beyond that the stored point would be infinite.
-    if (std::fabs(v) > double(std::numeric_limits<float>::max())) return false;
+    if (!field_rule_accepts(rule, text) || !field_decimal(text, &v)) return false;
     *out = float(v);
     return true;
 }

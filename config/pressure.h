@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/config_block.h"
+#include "link/field_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +37,13 @@ double pressure_sensor_voltage(const sensor_sample& s);
 // What a line makes of a voltage: gain x volt + offset.
 inline double pressure_bar(double gain, double offset, double volt) { return volt * gain + offset; }
 
-// A point field's number as a 32-bit float: false for text that gives no finite float ("nan",
-// "inf", "1e999", or 1e39, which a float cannot hold). A non-number reads 0 and is accepted.
-bool pressure_field_value(std::string_view text, float* out);
+// What a point's fields take. Every number in range shows as "%.3f" in a few characters, so
+// the text shown reads back as the same value (3e38 would show as 39 digits and read back cut).
+constexpr field_rule PRESSURE_BAR_RULE{.decimal = true, .min = -1000, .max = 1000, .unit = "bar"};
+constexpr field_rule PRESSURE_VOLT_RULE{.decimal = true, .min = -100, .max = 100, .unit = "volt"};
+// A point field's number as a 32-bit float when its rule takes the text; false (out untouched)
+// for anything else: no number, "2,5", "nan", a number out of range.
+bool pressure_field_value(std::string_view text, const field_rule& rule, float* out);
 
 // One point as the fit sees it.
 struct pressure_point {

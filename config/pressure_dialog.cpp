@@ -3,6 +3,7 @@
 #include "config/calibration_plot.h"
 #include "config/pressure.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui/await.h"
 #include "ui_pressure_dialog.h"
@@ -43,7 +44,7 @@ protected:
     void reject() override;
 
 private:
-    void pressure_show_block();
+    void pressure_show_block(bool over_refused = true);
     bool pressure_read_fields();
     void pressure_apply_rules();
     void pressure_update_plot();
@@ -82,18 +83,23 @@ pressure_dialog::pressure_dialog(QWidget* owner) : QDialog(owner) {
         connect(bar_[i], &QLineEdit::textChanged, this, [this] { pressure_update_plot(); });
         connect(volt_[i], &QLineEdit::textChanged, this, [this] { pressure_update_plot(); });
         connect(sample_[i], &QPushButton::clicked, this, [this, i] { pressure_sample(i); });
+        ui_number_field(bar_[i], PRESSURE_BAR_RULE);
+        ui_number_field(volt_[i], PRESSURE_VOLT_RULE);
     }
+    ui_on_fields_changed(this, this, [this] { pressure_apply_rules(); });
     connect(ui.calculate_button, &QPushButton::clicked, this, [this] { pressure_calculate(); });
     connect(ui.save_button, &QPushButton::clicked, this, [this] { pressure_save(); });
     connect(ui.test_button, &QPushButton::clicked, this, [this] { pressure_test(); });
 }
 
-void pressure_dialog::pressure_show_block() {
+// Every field shows its point of the block, except, when over_refused is false, a field whose
+// text its rule refuses: that text was not taken into the block and stays as typed, red.
+void pressure_dialog::pressure_show_block(bool over_refused) {
     const pressure_calibration& c = calibration_block;
     for (int i = 0; i < PRESSURE_POINTS; ++i) {
         ui_set_check(check_[i], pressure_point_used(c, i) ? 1 : 0);
-        ui_set_text_fmt(bar_[i], "%.3f", double(pressure_point_bar(c, i)));
-        ui_set_text_fmt(volt_[i], "%.3f", double(pressure_point_volt(c, i)));
+        if (over_refused || ui_field_ok(bar_[i])) ui_set_text_fmt(bar_[i], "%.3f", double(pressure_point_bar(c, i)));
+        if (over_refused || ui_field_ok(volt_[i])) ui_set_text_fmt(volt_[i], "%.3f", double(pressure_point_volt(c, i)));
     }
     char line[256];
     if (pressure_line_text(line, sizeof line, pressure_gain(c), pressure_offset(c)))
@@ -101,8 +107,8 @@ void pressure_dialog::pressure_show_block() {
     pressure_update_plot();
 }
 
-// Reads every point from its fields into the block. A number a point cannot hold (nan, inf,
-// beyond a float) is not stored: the point keeps its value. False when such a number stands in
+// Reads every point from its fields into the block. A text its field's rule refuses (no number,
+// nan, out of range) is not stored: the point keeps its value. False when such a text stands in
 // a ticked point, which must then take no part in a fit.
 bool pressure_dialog::pressure_read_fields() {
     bool usable = true;
@@ -110,24 +116,27 @@ bool pressure_dialog::pressure_read_fields() {
         float bar = pressure_point_bar(calibration_block, i);
         float volt = pressure_point_volt(calibration_block, i);
         const bool used = ui_is_checked(check_[i]) != 0;
-        const bool bar_ok = pressure_field_value(bar_[i]->text().toStdString(), &bar);
-        const bool volt_ok = pressure_field_value(volt_[i]->text().toStdString(), &volt);
+        const bool bar_ok = pressure_field_value(bar_[i]->text().toStdString(), PRESSURE_BAR_RULE, &bar);
+        const bool volt_ok = pressure_field_value(volt_[i]->text().toStdString(), PRESSURE_VOLT_RULE, &volt);
         if (used && (!bar_ok || !volt_ok)) usable = false;
         pressure_set_point(calibration_block, i, used, bar, volt);
     }
     return usable;
 }
 
+// A ticked point whose field is red keeps Calculate disabled: no line is fitted to a number
+// that was not typed.
 void pressure_dialog::pressure_apply_rules() {
-    bool any = false;
+    bool any = false, sendable = true;
     for (int i = 0; i < PRESSURE_POINTS; ++i) {
         const bool on = ui_is_checked(check_[i]) != 0;
         any = any || on;
+        if (on) sendable = sendable && ui_field_ok(bar_[i]) && ui_field_ok(volt_[i]);
         bar_[i]->setEnabled(on);
         volt_[i]->setEnabled(on);
         sample_[i]->setEnabled(on);
     }
-    ui.calculate_button->setEnabled(any);
+    ui.calculate_button->setEnabled(any && sendable);
     ui.save_button->setEnabled(calibration_pending);
     ui.test_button->setEnabled(!calibration_pending);
 }
@@ -137,8 +146,8 @@ void pressure_dialog::pressure_update_plot() {
     calibration_plot_data data;
     for (int i = 0; i < PRESSURE_POINTS; ++i) {
         float bar = 0, volt = 0;
-        const bool ok = pressure_field_value(bar_[i]->text().toStdString(), &bar) &&
-                        pressure_field_value(volt_[i]->text().toStdString(), &volt);
+        const bool ok = pressure_field_value(bar_[i]->text().toStdString(), PRESSURE_BAR_RULE, &bar) &&
+                        pressure_field_value(volt_[i]->text().toStdString(), PRESSURE_VOLT_RULE, &volt);
         data.points[i] = {double(volt), double(bar), ok && ui_is_checked(check_[i]) != 0};
     }
     data.has_fit = pressure_fit(data.points, &data.fit_gain, &data.fit_offset) == 0;
@@ -151,7 +160,7 @@ void pressure_dialog::pressure_update_plot() {
 void pressure_dialog::pressure_sample(int i) {
     pressure_read_fields();
     float bar = 0;
-    if (!pressure_field_value(bar_[i]->text().toStdString(), &bar)) {
+    if (!pressure_field_value(bar_[i]->text().toStdString(), PRESSURE_BAR_RULE, &bar)) {
         // A pressure this point cannot hold: the voltage would be paired with the old one.
         ui_message_fmt(this, "Sample", UI_MB_OK | UI_MB_ICONWARNING, "%s", CHECK_PARAMETERS);
         return;
@@ -163,14 +172,14 @@ void pressure_dialog::pressure_sample(int i) {
         // The voltage shown is an older reading: it must not become this pressure's point.
         pressure_set_point(calibration_block, i, false, pressure_point_bar(calibration_block, i),
                            pressure_point_volt(calibration_block, i));
-        pressure_show_block();
+        pressure_show_block(false);
         pressure_apply_rules();
         ui_message_fmt(this, "Sample", UI_MB_OK | UI_MB_ICONWARNING, "%s", "Failed to get sample from sensor.");
         return;
     }
     pressure_set_point(calibration_block, i, pressure_point_used(calibration_block, i),
                        pressure_point_bar(calibration_block, i), float(pressure_sensor_voltage(s)));
-    pressure_show_block();
+    pressure_show_block(false);
     pressure_apply_rules();
 }
 
@@ -185,7 +194,7 @@ void pressure_dialog::pressure_calculate() {
     }
     pressure_set_line(calibration_block, gain, offset);
     calibration_pending = true;
-    pressure_show_block();
+    pressure_show_block(false);
     pressure_apply_rules();
 }
 
@@ -217,6 +226,8 @@ void pressure_dialog::pressure_test() {
     });
     if (ui_window_gone(this)) return;
     if (r != 0) {
+        // The reading shown is an older one: it must not pass for this test's.
+        ui.test_edit->clear();
         ui_message_fmt(this, "Test", UI_MB_OK | UI_MB_ICONWARNING, "%s", "Unable to get sample from device");
         return;
     }
@@ -225,6 +236,8 @@ void pressure_dialog::pressure_test() {
     char text[256];
     if (pressure_reading_text(text, sizeof text, pressure_bar(stored_gain, stored_offset, pressure_sensor_voltage(s))))
         ui_set_text_fmt(ui.test_edit, "%s", text);
+    else
+        ui.test_edit->clear();  // a reading too long to show: no older one stands in for it
     pressure_update_plot();
 }
 

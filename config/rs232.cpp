@@ -19,14 +19,6 @@ const combo_row RS232_PROTOCOL[RS232_PROTOCOL_ROWS] = {
     {RS232_PROTOCOL_NONE, "None"}, {RS232_PROTOCOL_DU232ZI, "DU232ZI"}, {RS232_PROTOCOL_KESTRAVO, "KESTRAVO"},
 };
 
-namespace {
-
-uint32_t row_value(const combo_row* table, int rows, int index) {
-    return index >= 0 && index < rows ? table[index].value : table[0].value;
-}
-
-}  // namespace
-
 rs232_settings rs232_settings_of(const rs232_config& c) {
     return {get_u32le(c.bytes + 1), c.bytes[5], c.bytes[6], c.bytes[7], get_u32le(c.bytes + 8)};
 }
@@ -45,26 +37,11 @@ rs232_settings rs232_protocol_defaults(uint32_t protocol) {
     return {protocol == RS232_PROTOCOL_DU232ZI ? 38400u : 9600u, RS232_PARITY_NONE, 8, 1, protocol};
 }
 
-rs232_rows rs232_rows_of(const rs232_config& config) {
+rs232_settings rs232_shown_settings(const rs232_config& config, bool* retired_protocol) {
     rs232_settings s = rs232_settings_of(config);
-    rs232_rows rows{};
-    rows.retired_protocol = s.protocol == RS232_PROTOCOL_DRIFTLINE;
-    if (rows.retired_protocol) s.protocol = RS232_PROTOCOL_NONE;
-    rows.baud = combo_row_index(RS232_BAUD, RS232_BAUD_ROWS, s.baud);
-    rows.data_bits = combo_row_index(RS232_DATA_BITS, RS232_DATA_BITS_ROWS, s.data_bits);
-    rows.stop_bits = combo_row_index(RS232_STOP_BITS, RS232_STOP_BITS_ROWS, s.stop_bits);
-    rows.parity = combo_row_index(RS232_PARITY, RS232_PARITY_ROWS, s.parity);
-    rows.protocol = combo_row_index(RS232_PROTOCOL, RS232_PROTOCOL_ROWS, s.protocol);
-    return rows;
-}
-
-rs232_settings rs232_settings_of_rows(const rs232_rows& rows) {
-    rs232_settings s;
-    s.baud = row_value(RS232_BAUD, RS232_BAUD_ROWS, rows.baud);
-    s.data_bits = uint8_t(row_value(RS232_DATA_BITS, RS232_DATA_BITS_ROWS, rows.data_bits));
-    s.stop_bits = uint8_t(row_value(RS232_STOP_BITS, RS232_STOP_BITS_ROWS, rows.stop_bits));
-    s.parity = uint8_t(row_value(RS232_PARITY, RS232_PARITY_ROWS, rows.parity));
-    s.protocol = row_value(RS232_PROTOCOL, RS232_PROTOCOL_ROWS, rows.protocol);
+    const bool retired = s.protocol == RS232_PROTOCOL_DRIFTLINE;
+    if (retired) s.protocol = RS232_PROTOCOL_NONE;
+    if (retired_protocol) *retired_protocol = retired;
     return s;
 }
 

@@ -46,15 +46,13 @@ constexpr uint8_t RS232_PARITY_NONE = 4;
 // 9600 for the others; always 8 data bits, 1 stop bit, no parity.
 rs232_settings rs232_protocol_defaults(uint32_t protocol);
 
-// The row each combo shows for a stored record: a value in no row shows the first row. The
-// retired protocol shows as "None" and is flagged, so the operator is told once.
-struct rs232_rows {
-    int baud, data_bits, stop_bits, parity, protocol;
-    bool retired_protocol;
-};
-rs232_rows rs232_rows_of(const rs232_config& config);
-// The settings the selected rows stand for (a row index out of range reads as the first row).
-rs232_settings rs232_settings_of_rows(const rs232_rows& rows);
+// The settings a stored record is shown as: as stored, except that the retired protocol shows as
+// "None" and is flagged, so the operator is told once. A value that no row has is shown as
+// itself, not as the first row (ui_combo_show_value), and a Save keeps it.
+rs232_settings rs232_shown_settings(const rs232_config& config, bool* retired_protocol);
+// The value of an unwritten record's fields (all bits set), shown as "(not set)".
+constexpr uint32_t RS232_BLANK_U32 = 0xFFFFFFFF;
+constexpr uint32_t RS232_BLANK_U8 = 0xFF;
 
 // CMD_GET_RS232_CONFIG: 0 and the record (a short answer is a failed read; out untouched).
 int rs232_read(rs232_config& out);

@@ -39,24 +39,26 @@ public:
         rs232_config config;
         if (ui_await(speaker, [&] { return rs232_read(config); }) != 0) return shown::read_failed;
         if (ui_window_gone(speaker)) return shown::gone;
-        const rs232_rows rows = rs232_rows_of(config);
-        if (rows.retired_protocol &&
-            ui_message_fmt(speaker, RS232_CAPTION, UI_MB_OK, "%s", RS232_RETIRED_PROTOCOL) == 0)
+        bool retired = false;
+        const rs232_settings settings = rs232_shown_settings(config, &retired);
+        if (retired && ui_message_fmt(speaker, RS232_CAPTION, UI_MB_OK, "%s", RS232_RETIRED_PROTOCOL) == 0)
             return shown::gone;  // the instrument went away while the message was up
-        select(rows);
+        select(settings);
         return shown::ok;
     }
 
     Ui::rs232_dialog_form ui;
 
 private:
-    void select(const rs232_rows& rows) {
+    // A value in no row (a baud rate of 300, an unwritten record) is shown as itself and kept by
+    // a Save until the operator picks a row for it.
+    void select(const rs232_settings& s) {
         showing_ = true;
-        ui.baud_box->setCurrentIndex(rows.baud);
-        ui.data_bits_box->setCurrentIndex(rows.data_bits);
-        ui.stop_bits_box->setCurrentIndex(rows.stop_bits);
-        ui.parity_box->setCurrentIndex(rows.parity);
-        ui.protocol_box->setCurrentIndex(rows.protocol);
+        ui_combo_show_value(ui.baud_box, RS232_BAUD, RS232_BAUD_ROWS, s.baud, RS232_BLANK_U32);
+        ui_combo_show_value(ui.data_bits_box, RS232_DATA_BITS, RS232_DATA_BITS_ROWS, s.data_bits, RS232_BLANK_U8);
+        ui_combo_show_value(ui.stop_bits_box, RS232_STOP_BITS, RS232_STOP_BITS_ROWS, s.stop_bits, RS232_BLANK_U8);
+        ui_combo_show_value(ui.parity_box, RS232_PARITY, RS232_PARITY_ROWS, s.parity, RS232_BLANK_U8);
+        ui_combo_show_value(ui.protocol_box, RS232_PROTOCOL, RS232_PROTOCOL_ROWS, s.protocol, RS232_BLANK_U32);
         showing_ = false;
     }
 
@@ -72,8 +74,7 @@ private:
 
     // The protocol's line settings; nothing is sent.
     void on_protocol_chosen() {
-        const rs232_config defaults = rs232_build(rs232_protocol_defaults(selected().protocol));
-        select(rs232_rows_of(defaults));
+        select(rs232_protocol_defaults(selected().protocol));
     }
 
     void on_save() {

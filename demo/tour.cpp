@@ -8,10 +8,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QToolTip>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -58,6 +61,34 @@ void tour_save(QWidget* w, const char* name) {
     save_texts(w, QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".txt")));
     const QString path = QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
     if (w->grab().save(path)) {
+        std::printf("%s\n", path.toUtf8().constData());
+        std::fflush(stdout);
+        ++g_saved;
+    } else {
+        std::fprintf(stderr, "could not save %s\n", path.toUtf8().constData());
+    }
+}
+
+void tour_save_with_tooltip(QWidget* w, QWidget* field, const char* name) {
+    if (!w || !field) return;
+    QLabel tip(field->toolTip());
+    tip.setPalette(QToolTip::palette());
+    tip.setFont(QToolTip::font());
+    tip.setFrameStyle(QFrame::Box | QFrame::Plain);
+    tip.setMargin(4);
+    tip.setAutoFillBackground(true);
+    tip.adjustSize();
+    const QPixmap window = w->grab();
+    const QPixmap note = tip.grab();
+    const QPoint at = field->mapTo(w, QPoint(field->width() / 4, field->height() + 4));
+    QPixmap both(std::max(window.width(), at.x() + note.width()), std::max(window.height(), at.y() + note.height()));
+    both.fill(Qt::white);
+    QPainter p(&both);
+    p.drawPixmap(0, 0, window);
+    p.drawPixmap(at, note);
+    p.end();
+    const QString path = QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
+    if (both.save(path)) {
         std::printf("%s\n", path.toUtf8().constData());
         std::fflush(stdout);
         ++g_saved;

@@ -25,6 +25,9 @@ void tour_set_dir(const QString& dir);
 int tour_saved_count();
 // Saves a picture of w as DIR/name.png and prints its path.
 void tour_save(QWidget* w, const char* name);
+// The same, with field's tooltip drawn under the field as the pointer resting on it shows it
+// (a tooltip is a window of its own, which a picture of w would leave out).
+void tour_save_with_tooltip(QWidget* w, QWidget* field, const char* name);
 // Saves the modal window that the next step opens, then closes it.
 void tour_save_next_modal(const char* name);
 // Saves and closes the first modal window for which `ready` holds.

@@ -110,6 +110,11 @@ std::vector<tour_step> tour_motors(const tour_context& t) {
                         tour_save(panel, "33-panel-motors-engaged");
                     },
                     [](QDialog* d) { press(d, "test1_button"); },  // Stop
+                    // The sample pump stops on flow: a test needs a volume above 0 litres.
+                    [](QDialog* d) { child<QComboBox>(d, "motor_combo")->setCurrentIndex(3); },
+                    [](QDialog* d) {
+                        tour_save_with_tooltip(d, child<QLineEdit>(d, "flow_volume_edit"), "30d-motors-pump-needs-a-volume");
+                    },
                     [](QDialog* d) { d->close(); },
                 },
                 700);

@@ -73,11 +73,32 @@ std::vector<tour_step> tour_settings(const tour_context& t) {
             main_command(ID_CONFIGURE_FLOW);
         },
         [] {
+            // "10.000" on a German desktop: no whole number, so red, Save disabled, and the
+            // tooltip says what the field takes.
+            QTimer::singleShot(400, [] {
+                QPointer<QWidget> d = top_modal();
+                if (!d) return;
+                QLineEdit* pulses = field(d, "pulses_edit");
+                pulses->setText(QStringLiteral("10.000"));
+                tour_save(d, "41b-flow-meter-refused");
+                tour_save_with_tooltip(d, pulses, "41c-flow-meter-refused-tooltip");
+                d->close();
+            });
+            main_command(ID_CONFIGURE_FLOW);
+        },
+        [] {
             picture_dialog("42-cleaning-dialog", [](QWidget* d) {
                 field(d, "speed_edit")->setText(QStringLiteral("75"));
                 field(d, "dwell_edit")->setText(QStringLiteral("240"));
             }, "43-cleaning-saved");
             main_command(ID_CONFIGURE_CLEANING);
+        },
+        [panel] {
+            // A baud rate that no row has is shown as what the instrument holds.
+            for (QPushButton* b : panel ? panel->findChildren<QPushButton*>() : QList<QPushButton*>())
+                if (b->text() == QStringLiteral("Baud 300")) b->click();
+            picture_dialog("44a-rs232-baud-not-in-list", {});
+            main_command(ID_CONFIGURE_RS232);
         },
         [] {
             // DU232ZI brings its own line settings.
@@ -92,8 +113,13 @@ std::vector<tour_step> tour_settings(const tour_context& t) {
             main_command(ID_CONFIGURE_IDENTIFICATION);
         },
         [] {
-            picture_dialog("47-identification-name-too-long", [](QWidget* d) {
-                field(d, "name_edit")->setText(QStringLiteral("SAMPLER-01 NORTH BANK"));
+            QTimer::singleShot(400, [] {
+                QPointer<QWidget> d = top_modal();
+                if (!d) return;
+                QLineEdit* name = field(d, "name_edit");
+                name->setText(QStringLiteral("SAMPLER-01 NORTH BANK"));
+                tour_save_with_tooltip(d, name, "47-identification-name-too-long");
+                d->close();
             });
             main_command(ID_CONFIGURE_IDENTIFICATION);
         },

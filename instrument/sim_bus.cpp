@@ -35,14 +35,26 @@ std::mutex g_bus_lock;
 std::vector<std::shared_ptr<sim_device>> g_devices;
 std::vector<watcher*> g_watchers;
 int g_next_number = 1;
+// Watchers are called outside the lock; a stop waits until no call is under way, so no
+// watcher is called once its stop has returned (its user data may be freed then).
+std::condition_variable g_calls_done;
+int g_calls = 0;
+thread_local bool t_calling = false;
 
 void notify(uint32_t code, const std::string& path) {
     std::vector<watcher> copy;
     {
         std::lock_guard l(g_bus_lock);
         for (watcher* w : g_watchers) copy.push_back(*w);
+        ++g_calls;
     }
+    const bool outer = !t_calling;
+    t_calling = true;
     for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
+    if (outer) t_calling = false;
+    std::lock_guard l(g_bus_lock);
+    --g_calls;
+    g_calls_done.notify_all();
 }
 
 }  // namespace
@@ -356,8 +368,10 @@ void* sim_watch_start(void*, hid_watch_fn fn, void* user) {
 void sim_watch_stop(void*, void* token) {
     auto* w = static_cast<watcher*>(token);
     {
-        std::lock_guard l(g_bus_lock);
+        std::unique_lock l(g_bus_lock);
         std::erase(g_watchers, w);
+        // A watcher that stops itself from inside its own call cannot wait for that call.
+        if (!t_calling) g_calls_done.wait(l, [] { return g_calls == 0; });
     }
     delete w;
 }

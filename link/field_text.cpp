@@ -120,24 +120,79 @@ double text_to_double(const char* text, char** end) {
     return c_strtod(text, end);
 }
 
-uint64_t field_unsigned(std::string_view text) {
+namespace {
+
+std::string_view trimmed(std::string_view text) {
     size_t i = 0, end = text.size();
     while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     while (end > i && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-    if (i == end) return 0;
+    return text.substr(i, end - i);
+}
+
+}  // namespace
+
+bool field_whole(std::string_view text, uint64_t* out) {
+    const std::string_view digits = trimmed(text);
+    if (digits.empty()) return false;
     uint64_t value = 0;
-    for (size_t k = i; k < end; ++k) {
-        const char c = text[k];
-        if (c < '0' || c > '9') return 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
         const uint64_t digit = uint64_t(c - '0');
         value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
     }
-    return value;
+    *out = value;
+    return true;
+}
+
+uint64_t field_unsigned(std::string_view text) {
+    uint64_t value = 0;
+    return field_whole(text, &value) ? value : 0;
 }
 
 uint32_t field_unsigned_max(std::string_view text, uint32_t max) {
     const uint64_t v = field_unsigned(text);
     return v > max ? max : uint32_t(v);
+}
+
+bool field_decimal(std::string_view text, double* out) {
+    // Longer texts would be read cut at 23 characters: "0.000000000000000000000015" as 0.
+    if (text.size() > 23) return false;
+    const std::string number(trimmed(text));
+    if (number.empty()) return false;
+    char* end = nullptr;
+    const double v = text_to_double(number.c_str(), &end);
+    if (end != number.c_str() + number.size() || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+bool field_rule_accepts(const field_rule& rule, std::string_view text) {
+    double v = 0;
+    if (trimmed(text).empty()) {
+        if (!rule.empty_is_zero) return false;
+    } else if (rule.decimal) {
+        if (!field_decimal(text, &v)) return false;
+    } else {
+        uint64_t whole = 0;
+        if (!field_whole(text, &whole)) return false;
+        v = double(whole);
+    }
+    if (rule.above_min ? !(v > rule.min) : !(v >= rule.min)) return false;
+    return rule.saturates || v <= rule.max;
+}
+
+std::string field_rule_text(const field_rule& rule) {
+    const std::string unit = *rule.unit ? text_printf(" (%s)", rule.unit) : std::string();
+    std::string text = rule.above_min
+                           ? text_printf("A %snumber above %.15g and up to %.15g%s", rule.decimal ? "" : "whole ", rule.min,
+                                         rule.max, unit.c_str())
+                           : text_printf("A %snumber from %.15g to %.15g%s", rule.decimal ? "" : "whole ", rule.min,
+                                         rule.max, unit.c_str());
+    if (rule.decimal) text += ", written with a decimal point (2.5)";
+    text += ".";
+    if (rule.saturates) text += text_printf(" A larger one is saved as %.15g.", rule.max);
+    if (rule.empty_is_zero) text += " Empty means 0.";
+    return text;
 }
 
 bool field_double(std::string_view text, double* out) {

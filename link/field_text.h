@@ -30,3 +30,35 @@ uint32_t field_unsigned_max(std::string_view text, uint32_t max);
 // hold no number). False for values that are not finite ("nan", "inf", "1e999"), which no
 // field accepts; *out is then 0.
 bool field_double(std::string_view text, double* out);
+
+// ---- what a field accepts ----------------------------------------------------------------------
+//
+// The readers above turn any text into a number, which is what the wire needs once a field has
+// been accepted. Whether it may be accepted is asked first: a field whose text is not wholly a
+// number of its kind ("12,5", "-5", "abc", "10.000" in a whole-number field; "2,5" in a decimal
+// one) is refused, so no text is ever sent as another number.
+
+// Digits only, blanks around them allowed: the true value (saturating at UINT64_MAX). False for
+// anything else, the empty text included.
+bool field_whole(std::string_view text, uint64_t* out);
+// One finite decimal number in the C conventions and nothing else (blanks around it allowed), in
+// at most 23 characters (what the readers take). False for the empty text, "2,5", "1.5 bar",
+// hexadecimal, "nan" and "inf".
+bool field_decimal(std::string_view text, double* out);
+
+// A numeric field's rule: its kind, its range and unit, what lies beyond its top, and whether
+// an empty field stands for 0.
+struct field_rule {
+    bool decimal = false;     // false: a whole number
+    double min = 0;
+    double max = 0;
+    bool above_min = false;   // min itself is refused (a volume to pump must be more than 0)
+    bool saturates = false;   // a larger number is taken as max, the most its wire field holds
+    bool empty_is_zero = false;
+    const char* unit = "";    // "seconds", "bar"; "" for a plain count
+};
+// Whether text is a number the rule takes.
+bool field_rule_accepts(const field_rule& rule, std::string_view text);
+// What the field takes, in a sentence (for its tooltip): "A whole number of seconds from 0 to
+// 65535 (a larger one is saved as 65535)."
+std::string field_rule_text(const field_rule& rule);

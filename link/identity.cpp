@@ -182,3 +182,9 @@ const char* device_type_text(uint32_t code) {
 uint16_t device_kind_code(uint8_t kind) { return kind >= 1 && kind <= 12 ? KIND_CODES[kind - 1] : 0; }
 
 uint16_t device_type_code_at(size_t index) { return index < DEVICE_TYPE_COUNT ? DEVICE_TYPES[index].code : 0; }
+
+int identity_start_firmware() {
+    command_frame f;
+    frame_prepare(f, CMD_START_FIRMWARE, 0);
+    return command_exchange(f);
+}

@@ -50,6 +50,10 @@ int identity_get_firmware_info(firmware_info& out);
 // ERR_LINK_FAILED / the instrument's result (out then empty).
 int identity_get_version_text(char out[26]);
 
+// CMD_START_FIRMWARE: a bootloader starts the firmware, after which the instrument leaves the
+// bus and comes back running it. 0, ERR_LINK_FAILED or the instrument's result.
+int identity_start_firmware();
+
 // The state column of the instrument list: "Bootloader (v%u)" while the bootloader runs, else
 // "Firmware". out holds 20 bytes.
 const char* firmware_state_text(const firmware_info& info, char out[20]);

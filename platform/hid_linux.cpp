@@ -30,8 +30,17 @@ struct linux_port {
 };
 
 void* lx_open(void*, const char* path) {
+    // Only a device node is an instrument: a command frame written into a regular file (a path
+    // given by mistake) would overwrite its first bytes. Asked before opening, and again of what
+    // was opened, in case the path changed in between.
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISCHR(st.st_mode)) return nullptr;
     int fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return nullptr;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return nullptr;

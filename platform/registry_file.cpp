@@ -269,6 +269,9 @@ int registry_set_dword(const char* key_path, const char* name, uint32_t value) {
         const size_t at = s.section_ends.front();
         for (size_t i = 0; i < at; ++i) keep(i);
         ended();
+        // A value whose last line still says it goes on (the file was cut short) would take the
+        // new line as its own: a blank line ends it first.
+        if (!out.empty() && continues(out.back())) out.push_back(eol);
         out.push_back(line + eol);
         for (size_t i = at; i < f.lines.size(); ++i) keep(i);
     } else {

@@ -11,9 +11,8 @@ uint16_t cartridge_id(const cartridge_record& c) { return get_u16le(c.bytes + 2)
 void cartridge_set_id(cartridge_record& c, uint16_t id) { put_u16le(c.bytes + 2, id); }
 
 bool cartridge_id_parse(const std::string& text, uint16_t* id) {
-    const uint64_t v = field_unsigned(text);
-    if (v > 0xFFFF) return false;
-    *id = uint16_t(v);
+    if (!field_rule_accepts(CARTRIDGE_ID_RULE, text)) return false;
+    *id = uint16_t(field_unsigned(text));
     return true;
 }
 

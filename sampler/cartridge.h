@@ -1,6 +1,8 @@
 // The instrument's record of the cartridge in its sample slot, and resetting its ID.
 #pragma once
 
+#include "link/field_text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,8 +18,11 @@ struct cartridge_record {
 uint16_t cartridge_id(const cartridge_record& c);
 void cartridge_set_id(cartridge_record& c, uint16_t id);
 
-// The ID field as typed: a non-number reads 0 (an empty field writes ID 0); false for a number
-// the 16-bit ID cannot hold, which is refused rather than cut to its low bits.
+// What the ID field takes: a whole number that fits the 16-bit ID; empty means 0.
+constexpr field_rule CARTRIDGE_ID_RULE{.min = 0, .max = 0xFFFF, .empty_is_zero = true};
+// The ID field as typed: an empty field writes ID 0; false for a text that is no whole number
+// ("12,5", "-5") or a number the 16-bit ID cannot hold, which is refused rather than cut to its
+// low bits or read as another number.
 bool cartridge_id_parse(const std::string& text, uint16_t* id);
 // What refuses such a number.
 constexpr const char* CARTRIDGE_ID_RANGE_TEXT = "The cartridge ID must be a number from 0 to 65535.";

@@ -1,16 +1,15 @@
 #include "sampler/cartridge_dialog.h"
 
-#include "link/field_text.h"
 #include "sampler/cartridge.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_cartridge_dialog.h"
 
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 
 namespace {
 
@@ -21,10 +20,9 @@ public:
         setObjectName(QStringLiteral("cartridge_dialog"));
         ui_no_default_buttons(this);
         ui.ok_button->setDefault(true);
-        ui.id_edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-        // An ID the 16-bit field cannot hold shows red while it is typed.
-        connect(ui.id_edit, &QLineEdit::textChanged, this,
-                [this](const QString& text) { ui_set_invalid(ui.id_edit, field_unsigned(text.toStdString()) > 0xFFFF); });
+        // An ID the 16-bit field cannot hold, or a text that is no whole number, shows red while
+        // it is typed; OK says why if it is pressed all the same (Enter).
+        ui_number_field(ui.id_edit, CARTRIDGE_ID_RULE);
         connect(ui.ok_button, &QPushButton::clicked, this, [this] { on_ok(); });
         connect(ui.cancel_button, &QPushButton::clicked, this, [this] { reject(); });
     }

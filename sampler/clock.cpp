@@ -44,6 +44,12 @@ bool clock_fields_valid(const calendar_fields& f) {
     return device_time_from_fields(f) != 0xFFFFFFFFu;  // 2038-01-19 03:14:07 is the last
 }
 
+std::string clock_range_text() {
+    char first[21], last[21];
+    return text_printf("The clock can hold a time between %s and %s. The clock was not set.", time_text(0, first),
+                       time_text(0x7FFFFFFF, last));
+}
+
 bool clock_time_to_device(const clock_time& c, uint32_t* out) {
     const calendar_fields f = clock_time_fields(c);
     if (!clock_fields_valid(f)) return false;

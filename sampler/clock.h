@@ -28,6 +28,10 @@ clock_time clock_time_make(const calendar_fields& f);
 // the month has (29 February only in leap years), 00:00:00-23:59:59, from 1970-01-01 00:00:00
 // to 2038-01-19 03:14:07.
 bool clock_fields_valid(const calendar_fields& f);
+// Set Now refuses a moment that clock_fields_valid refuses before anything is sent, and says
+// which moments the clock can hold.
+constexpr int CLOCK_ERR_RANGE = -1;
+std::string clock_range_text();
 // The device time of the clock's fields; false (out untouched) when clock_fields_valid says no,
 // so a clock reading of month 0 or year 1900 is never taken for a time.
 bool clock_time_to_device(const clock_time& c, uint32_t* out);

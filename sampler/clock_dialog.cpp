@@ -82,6 +82,12 @@ int clock_set(QDialog* dialog) {
         const pc_local_time now = pc_clock_local();
         f = {now.year, now.month, now.day, now.hour, now.minute, now.second};
     }
+    // A moment past 19/01/2038 03:14:07 (the last day's evening, or a PC clock set years ahead)
+    // is refused here, named, rather than sent for the instrument to refuse.
+    if (!clock_fields_valid(f)) {
+        ui_message_fmt(d, "Save", UI_MB_OK, "%s", clock_range_text().c_str());
+        return CLOCK_ERR_RANGE;
+    }
     const clock_time t = clock_time_make(f);
     const int r = ui_await(d, [&] { return clock_write(t); });
     if (ui_window_gone(d)) return r;

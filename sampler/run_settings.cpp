@@ -72,11 +72,25 @@ run_form run_settings_form_texts(const run_settings& s) {
 
 uint8_t form_byte(const std::string& text) { return uint8_t(field_unsigned_max(text, 255)); }
 
+bool volume_litres_to_tenths(double litres, uint8_t* tenths) {
+    const double t = litres * 10.0 + 0.01;
+    if (!(t >= 0)) {  // negative, or not a number at all
+        *tenths = 0;
+        return false;
+    }
+    if (t >= 256) {  // "inf" and "1e30" stop at the top
+        *tenths = 255;
+        return false;
+    }
+    *tenths = uint8_t(t);
+    return true;
+}
+
 uint8_t volume_tenths(const std::string& litres) {
     const std::string head = litres.substr(0, 23);
-    const double tenths = text_to_double(head.c_str()) * 10.0 + 0.01;
-    if (!(tenths >= 0)) return 0;  // negative, or not a number at all
-    return tenths > 255 ? 255 : uint8_t(tenths);  // "inf" and "1e30" stop at the top
+    uint8_t tenths = 0;
+    (void)volume_litres_to_tenths(text_to_double(head.c_str()), &tenths);
+    return tenths;
 }
 
 run_settings run_settings_parse_form(const run_form& f) {

@@ -1,6 +1,8 @@
 // The run parameter record and its persistence in the per-user settings store.
 #pragma once
 
+#include "link/field_text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,8 +43,18 @@ struct run_form {
 run_form run_settings_form_texts(const run_settings& settings);
 run_settings run_settings_parse_form(const run_form& form);
 
+// What the run view's and the schedule's fields take: whole counts and minutes up to 255 and a
+// volume in litres up to 25.5 (a larger number is sent as the top, as its byte holds no more).
+constexpr field_rule FORM_COUNT_RULE{.min = 0, .max = 255, .saturates = true};
+constexpr field_rule FORM_MINUTES_RULE{.min = 0, .max = 255, .saturates = true, .unit = "minutes"};
+constexpr field_rule FORM_VOLUME_RULE{.decimal = true, .min = 0, .max = 25.5, .saturates = true, .unit = "litres"};
+
 // An unsigned decimal field: the number, 0 for a non-number, at most 255.
 uint8_t form_byte(const std::string& text);
-// A volume typed in litres (its first 23 characters) as tenths of a litre: x 10 + 0.01,
-// truncated toward zero and limited to 0-255, so "inf" or "1e30" give 255 and "nan" 0.
+// The one conversion of a volume in litres to the tenths of a litre that the records carry:
+// x 10 + 0.01, cut toward zero (2.56 gives 25, 0.05 gives 0). False when that lies outside
+// 0-255 or litres is no number; *tenths then holds it limited to 0-255 ("nan" 0, "inf" 255).
+bool volume_litres_to_tenths(double litres, uint8_t* tenths);
+// A volume typed in litres (its first 23 characters) as tenths of a litre, by that conversion
+// and limited to 0-255, so "inf" or "1e30" give 255 and "nan" 0.
 uint8_t volume_tenths(const std::string& litres);

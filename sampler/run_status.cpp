@@ -60,6 +60,14 @@ std::string run_state_text(uint8_t state, uint16_t id) {
     }
 }
 
+const char* run_state_id(uint8_t state) {
+    static const char* const IDS[] = {"unknown",           "unpowered",          "idle",
+                                      "loading",           "engaging_sample",    "disengaging_sample",
+                                      "engaging_stabilizer", "disengaging_stabilizer", "pumping_sample",
+                                      "pumping_stabilizer", "cleaning"};
+    return state <= STATE_CLEANING ? IDS[state] : "unknown";
+}
+
 run_status_texts run_status_format(const status_record& s) {
     run_status_texts t;
     const uint8_t state = status_state(s);

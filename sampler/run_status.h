@@ -40,6 +40,9 @@ run_status_texts run_status_format(const status_record& s);
 
 // The state line of a sampler state.
 std::string run_state_text(uint8_t state, uint16_t cartridge_id);
+// A sampler state as a stable lower-case identifier ("idle", "pumping_sample"; "unknown" for the
+// codes the state line calls Unknown).
+const char* run_state_id(uint8_t state);
 
 // Which run controls are enabled, and whether the instrument counts as running.
 struct run_enables {

@@ -11,12 +11,12 @@
 #include "link/link.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui/poller.h"
 #include "ui/stale_watch.h"
 #include "ui_run_view.h"
 
-#include <QRegularExpressionValidator>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -38,12 +38,14 @@ public:
         init_layout(ui.panel_label, ui.sample_list);
         for (const run_mode_row& m : RUN_MODES) ui.mode_box->addItem(QString::fromUtf8(m.text));
         ui_list_columns(ui.sample_list, SAMPLE_LOG_COLUMNS, SAMPLE_LOG_COLUMN_COUNT);
-        auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-        ui.cartridges_edit->setValidator(digits);
-        ui.timeout_edit->setValidator(digits);
+        // Nothing typed is dropped: "12,5" or "2,5" is red and keeps Start disabled.
+        ui_number_field(ui.cartridges_edit, FORM_COUNT_RULE);
+        ui_number_field(ui.volume_edit, FORM_VOLUME_RULE);
+        ui_number_field(ui.timeout_edit, FORM_MINUTES_RULE);
         std::memset(run_status.bytes, 0, sizeof run_status.bytes);
         run_settings_to_form(this, run_settings_load());
         connect(ui.mode_box, &QComboBox::currentIndexChanged, this, [this] { run_view_update_controls(this); });
+        ui_on_fields_changed(this, this, [this] { run_view_update_controls(this); });
         connect(ui.start_button, &QPushButton::clicked, this, [this] { on_start(); });
         connect(ui.stop_button, &QPushButton::clicked, this, [this] { on_stop(); });
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear_log(); });
@@ -100,6 +102,7 @@ private:
     int exchange(command_frame& f) { return ui_await(this, [&f] { return command_exchange(f); }); }
 
     void on_start() {
+        if (!ui_fields_ok(this)) return;
         run_settings s = run_settings_from_form(this);
         const bool remembered = run_settings_save(s) == 0;
         send_start(s);
@@ -244,7 +247,6 @@ void run_view_update_controls(app_view* view) {
     v->ui.mode_box->setEnabled(e.mode_box);
     v->ui.clear_button->setEnabled(e.clear_log);
     v->ui.mode_label->setEnabled(e.mode_label);
-    v->ui.start_button->setEnabled(e.start);
     v->ui.cartridges_label->setEnabled(e.cartridges);
     v->ui.cartridges_edit->setEnabled(e.cartridges);
     v->ui.volume_label->setEnabled(e.volume);
@@ -252,6 +254,8 @@ void run_view_update_controls(app_view* view) {
     v->ui.timeout_label->setEnabled(e.timeout);
     v->ui.timeout_edit->setEnabled(e.timeout);
     v->ui.clean_check->setEnabled(e.clean);
+    // A field that the mode uses and that cannot be sent as typed (red) holds Start back.
+    v->ui.start_button->setEnabled(e.start && ui_fields_ok(v));
     v->ui.stop_button->setEnabled(e.stop);
     v->post_menu_state(e.running);
 }

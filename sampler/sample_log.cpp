@@ -33,6 +33,25 @@ const char* stop_reason_text(uint8_t code) {
     }
 }
 
+const char* treatment_id(uint8_t code) {
+    static const char* const IDS[] = {"unused", "incomplete_sample", "unstabilized_full_sample",
+                                      "stabilized_full_sample", "bleached", "primed",
+                                      "stabilized_incomplete_sample"};
+    return code < 7 ? IDS[code] : "unknown";
+}
+
+const char* stop_reason_id(uint8_t code) {
+    switch (code) {
+        case 1: return "cancelled";
+        case 2: return "hall_sensor";
+        case 4: return "over_pressure";
+        case 5: return "timeout";
+        case 6: return "complete";
+        case 7: return "did_not_start";
+        default: return "none";
+    }
+}
+
 sample_log_row sample_log_cells(const sample_log_record& r) {
     sample_log_row row;
     char buf[64];
@@ -55,7 +74,8 @@ int sample_log_read(uint16_t index, sample_log_record& out) {
     command_frame f;
     frame_prepare(f, CMD_READ_SAMPLE_RECORD, 2);
     put_u16le(frame_payload(f), index);
-    int r = command_exchange(f);
+    // A record cut short is a failed read: its missing bytes are never listed as zeros.
+    const int r = command_read(f, SAMPLE_RECORD_SIZE);
     if (r == 0) std::memcpy(out.bytes, frame_payload(f), SAMPLE_RECORD_SIZE);
     return r;
 }

@@ -21,6 +21,10 @@ extern const list_column SAMPLE_LOG_COLUMNS[SAMPLE_LOG_COLUMN_COUNT];
 
 const char* treatment_text(uint8_t code);
 const char* stop_reason_text(uint8_t code);
+// The same as stable lower-case identifiers for machine-readable output ("stabilized_full_sample",
+// "complete"; "unknown" and "none" where the texts say so).
+const char* treatment_id(uint8_t code);
+const char* stop_reason_id(uint8_t code);
 
 // The seven cell texts of a record's row.
 struct sample_log_row {
@@ -28,7 +32,8 @@ struct sample_log_row {
 };
 sample_log_row sample_log_cells(const sample_log_record& record);
 
-// Reads record `index`: 0 and the record, 9 past the end, 14 on link failure, else the result.
+// Reads record `index`: 0 and the record, 9 past the end, 14 on link failure, ERR_SHORT_RESPONSE
+// when a success carries less than the record, else the result.
 int sample_log_read(uint16_t index, sample_log_record& out);
 
 // Where the next read starts, and whether its row already exists (the newest record is read

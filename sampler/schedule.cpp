@@ -57,12 +57,19 @@ schedule_waypoint schedule_row_entry(const schedule_row_form& row) {
 }
 
 schedule_record schedule_build(const schedule_form& form, uint32_t start) {
+    schedule_waypoint entries[SCHEDULE_WAYPOINTS]{};
+    for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i)
+        if (form.rows[i].used) entries[i] = schedule_row_entry(form.rows[i]);
+    return schedule_build_entries(form.autostart, start, entries);
+}
+
+schedule_record schedule_build_entries(bool autostart, uint32_t start, const schedule_waypoint entries[SCHEDULE_WAYPOINTS]) {
     schedule_record s{};
-    s.bytes[1] = form.autostart ? 1 : 0;
+    s.bytes[1] = autostart ? 1 : 0;
     put_u32le(s.bytes + 4, start);
     std::vector<schedule_waypoint> used;
-    for (const schedule_row_form& row : form.rows)
-        if (row.used) used.push_back(schedule_row_entry(row));
+    for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i)
+        if (entries[i].bytes[0] & WAYPOINT_IN_USE) used.push_back(entries[i]);
     // The instrument takes the entries in use first and in time order; rows of equal offset stay
     // in the order the operator wrote them.
     std::stable_sort(used.begin(), used.end(), [](const schedule_waypoint& a, const schedule_waypoint& b) {

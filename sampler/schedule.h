@@ -4,6 +4,7 @@
 // so the dialog and the command line read and write it the same way.
 #pragma once
 
+#include "link/field_text.h"
 #include "link/text_tables.h"
 
 #include <cstddef>
@@ -55,6 +56,9 @@ struct schedule_form {
 // 0.01. The start option is "At or after" for any start time but 0.
 schedule_form schedule_form_texts(const schedule_record& s);
 
+// What a row's offset field takes (its samples, volume and timeout: sampler/run_settings.h).
+constexpr field_rule SCHEDULE_OFFSET_RULE{.min = 0, .max = 65535, .saturates = true, .unit = "minutes"};
+
 // One checked row as an entry: offset up to 65535, samples and timeout up to 255 (non-numbers
 // read 0, larger numbers stop at the top), the volume in litres as tenths (x 10 + 0.01,
 // truncated, 0-255; "nan" reads 0, "inf" and "1e30" 255).
@@ -62,6 +66,9 @@ schedule_waypoint schedule_row_entry(const schedule_row_form& row);
 // The record a save sends: the checked rows as entries 0..k-1 in ascending order of offset
 // (rows of equal offset keep their order), the rest all zero; reserved bytes 0.
 schedule_record schedule_build(const schedule_form& form, uint32_t start);
+// The same from entries already made (each marked in use by its flag byte; entries not in use
+// are dropped): what a schedule given as numbers rather than texts is saved as.
+schedule_record schedule_build_entries(bool autostart, uint32_t start, const schedule_waypoint entries[SCHEDULE_WAYPOINTS]);
 
 // The earliest and latest start times "At or after" can send: 0 would mean the other option,
 // and beyond 2038-01-19 03:14:07 a device time cannot hold the moment.

@@ -1,9 +1,11 @@
 #include "sampler/schedule_dialog.h"
 
 #include "sampler/clock.h"
+#include "sampler/run_settings.h"
 #include "sampler/schedule.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
+#include "ui/field_rules.h"
 #include "ui/modal.h"
 #include "ui_schedule_dialog.h"
 
@@ -13,7 +15,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QTimeEdit>
 
 namespace {
@@ -34,7 +35,6 @@ public:
         setObjectName(QStringLiteral("schedule_dialog"));
         ui_no_default_buttons(this);  // no OK button: Enter saves nothing
         ui_limit_to_device_time(ui.start_date);
-        auto* digits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
         for (int i = 0; i < SCHEDULE_WAYPOINTS; ++i) {
             const QString n = QString::number(i + 1);
             row_controls& r = rows[i];
@@ -44,11 +44,15 @@ public:
             r.volume = findChild<QLineEdit*>(QStringLiteral("volume_edit_") + n);
             r.timeout = findChild<QLineEdit*>(QStringLiteral("timeout_edit_") + n);
             r.clean = findChild<QCheckBox*>(QStringLiteral("clean_check_") + n);
-            r.offset->setValidator(digits);
-            r.samples->setValidator(digits);
-            r.timeout->setValidator(digits);
+            // Nothing typed is dropped: "12,5" is red and blocks Save, never sent as 125.
+            ui_number_field(r.offset, SCHEDULE_OFFSET_RULE);
+            ui_number_field(r.samples, FORM_COUNT_RULE);
+            ui_number_field(r.volume, FORM_VOLUME_RULE);
+            ui_number_field(r.timeout, FORM_MINUTES_RULE);
             connect(r.used, &QCheckBox::toggled, this, [this] { schedule_update_controls(this); });
         }
+        // Only the rows in use are sent, and only their fields count.
+        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
         for (QRadioButton* radio : {ui.start_next_radio, ui.start_at_radio}) {
             connect(radio, &QRadioButton::clicked, this, [this] { schedule_update_controls(this); });
             connect(radio, &QRadioButton::toggled, this, [this] { start_touched(); });
@@ -82,6 +86,7 @@ public:
 
 private:
     void on_save() {
+        if (!ui_fields_ok(this)) return;
         int r = schedule_save(this);
         if (r == SCHEDULE_START_OUT_OF_RANGE) {
             ui_message_fmt(this, "Save", UI_MB_OK, "%s", schedule_start_range_text().c_str());
@@ -202,6 +207,7 @@ void schedule_update_controls(QDialog* dialog) {
     const bool at = d->start_option() == START_AT_OR_AFTER;
     d->ui.start_date->setEnabled(at);
     d->ui.start_time->setEnabled(at);
+    d->ui.save_button->setEnabled(ui_fields_ok(d));
 }
 
 QDialog* schedule_dialog_open(QWidget* owner) {

@@ -119,13 +119,29 @@ QWidget* ui_add_tooltip(QWidget* control, const char* text) {
 uint32_t ui_combo_value(const QComboBox* combo, const combo_row* table, int rows) {
     if (!combo) return 0;
     int index = combo->currentIndex();
-    if (index < 0 || index >= rows) return 0;
-    return table[index].value;
+    if (index < 0) return 0;
+    if (index < rows) return table[index].value;
+    const QVariant held = combo->itemData(index);
+    return held.isValid() ? held.toUInt() : 0;
 }
 
 void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows) {
     combo->clear();
     for (int i = 0; i < rows; ++i) combo->addItem(QString::fromUtf8(table[i].text));
+}
+
+void ui_combo_show_value(QComboBox* combo, const combo_row* table, int rows, uint32_t value, uint32_t blank) {
+    if (!combo) return;
+    while (combo->count() > rows) combo->removeItem(combo->count() - 1);
+    for (int i = 0; i < rows; ++i) {
+        if (table[i].value == value) {
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+    const std::string text = value == blank ? std::string("(not set)") : text_printf("%u (not in list)", unsigned(value));
+    combo->addItem(QString::fromStdString(text), QVariant::fromValue<uint>(value));
+    combo->setCurrentIndex(rows);
 }
 
 double ui_get_double(const QLineEdit* edit) {

@@ -39,8 +39,16 @@ constexpr int UI_IDNO = 7;
 
 // Tooltip on a control; nullptr (nothing registered) when the control is missing.
 QWidget* ui_add_tooltip(QWidget* control, const char* text);
+// The value of the selected row; 0 when no row is selected. The extra entry of
+// ui_combo_show_value stands for the value it was made for.
 uint32_t ui_combo_value(const QComboBox* combo, const combo_row* table, int rows);
 void ui_combo_fill(QComboBox* combo, const combo_row* table, int rows);
+// Shows a value the instrument holds: selects its row, or, when no row has it, an entry of its
+// own after the rows, "(not set)" for blank (the value of an unwritten record, all bits set)
+// and "300 (not in list)" for any other value. That entry reads back as the value itself, so a
+// Save that leaves the combo alone writes the value back unchanged. The entry of an earlier
+// value goes first.
+void ui_combo_show_value(QComboBox* combo, const combo_row* table, int rows, uint32_t value, uint32_t blank);
 double ui_get_double(const QLineEdit* edit);
 // An unsigned decimal field as link/field_text.h reads it: 0 for a non-number, saturated at
 // UINT64_MAX, so range checks see the true value whatever the field's wire width.

@@ -1,85 +1,15 @@
 // veltranic-cli against virtual instruments: what it prints, what it sends, and its exit codes.
-#include "cli/cli.h"
-#include "instrument/sim_bus.h"
-#include "link/bytes.h"
-#include "link/commands.h"
-#include "link/link.h"
-#include "platform/pc_clock.h"
+#include "cli_fixture.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
+#include "platform/hid_bus.h"
+#include "platform/pc_clock.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
-
-struct cli_result {
-    int rc;
-    std::string out, err;
-};
-
-class CliTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        sim_bus_install();
-        sim_bus_reset();
-        static int number = 0;
-        const auto path = std::filesystem::temp_directory_path() /
-                          ("veltranic-cli-" + std::to_string(std::random_device{}()) + "-" + std::to_string(++number));
-        std::filesystem::create_directories(path);
-        dir = path.string();
-    }
-    void TearDown() override {
-        link_close();
-        sim_bus_reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    cli_result run(std::vector<std::string> args, const std::string& input = "", bool tty = false) {
-        args.insert(args.begin(), "veltranic-cli");
-        std::vector<const char*> argv;
-        for (const auto& a : args) argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        std::istringstream in(input);
-        cli_io io{out, err, in, tty};
-        const int rc = cli_run(int(argv.size()), argv.data(), io);
-        EXPECT_FALSE(link_is_open()) << "the command left the link open";
-        return {rc, out.str(), err.str()};
-    }
-    static sim_device_config named(const std::string& name, uint16_t serial, sim_mode mode = sim_mode::firmware) {
-        sim_device_config c;
-        c.firmware.identity.name = name;
-        c.firmware.identity.serial = serial;
-        c.firmware.mode = mode;
-        return c;
-    }
-    std::string image(size_t size) {
-        std::vector<char> bytes(size);
-        for (size_t i = 0; i < size; ++i) bytes[i] = char(i * 13 + 5);
-        content.assign(bytes.begin(), bytes.end());
-        const std::string path = dir + "/image.bin";
-        std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(size));
-        return path;
-    }
-    static std::vector<command_frame> sent(const std::shared_ptr<sim_device>& dev, uint16_t code) {
-        std::vector<command_frame> out;
-        for (const auto& f : dev->requests())
-            if (frame_code(f) == code) out.push_back(f);
-        return out;
-    }
-    std::string dir;
-    std::vector<uint8_t> content;
-};
 
 TEST_F(CliTest, ListShowsEveryInstrumentAsTheConnectViewDoes) {
     sim_bus_add(named("RIVER-1", 101));
@@ -100,16 +30,14 @@ TEST_F(CliTest, ListShowsEveryInstrumentAsTheConnectViewDoes) {
     EXPECT_EQ(second,
               "HARBOUR-2            2002          Bootloader (v3)    A1130 Mooring Sampler                    sim:2");
 
-    const cli_result j = run({"list", "--json"});
-    ASSERT_EQ(j.rc, CLI_OK);
-    const auto list = nlohmann::json::parse(j.out);
+    const auto list = parse(run({"list", "--json"}))["instruments"];
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["name"], "RIVER-1");
     EXPECT_EQ(list[0]["serial"], 101);
-    EXPECT_EQ(list[0]["state"], "Firmware");
-    EXPECT_EQ(list[1]["state"], "Bootloader (v3)");
+    EXPECT_EQ(list[0]["state"], "firmware");
+    EXPECT_EQ(list[1]["state"], "bootloader");
+    EXPECT_EQ(list[1]["state_text"], "Bootloader (v3)");
     EXPECT_EQ(list[1]["type"], "A1130 Mooring Sampler");
-    EXPECT_EQ(list[1]["mode"], 1);
     EXPECT_EQ(list[1]["path"], "sim:2");
 }
 
@@ -127,9 +55,7 @@ TEST_F(CliTest, TheInstrumentIsChosenByPathSerialOrNameAndOnlyWhenItIsClear) {
     r = run({"--name", "RIVER-1", "info"});
     ASSERT_EQ(r.rc, CLI_OK) << r.err;
     EXPECT_NE(r.out.find("Serial Number: 101\n"), std::string::npos);
-    r = run({"info", "--device", "sim:2", "--json"});
-    ASSERT_EQ(r.rc, CLI_OK) << r.err;
-    const auto info = nlohmann::json::parse(r.out);
+    const auto info = parse(run({"info", "--device", "sim:2", "--json"}));
     EXPECT_EQ(info["name"], "RIVER-2");
     EXPECT_EQ(info["board_serial"], 5678);
     EXPECT_EQ(info["firmware_version"], "2.4.1 (sim)");
@@ -142,27 +68,65 @@ TEST_F(CliTest, TheInstrumentIsChosenByPathSerialOrNameAndOnlyWhenItIsClear) {
     EXPECT_EQ(r.err, "veltranic-cli: no instrument is attached\n");
 }
 
-TEST_F(CliTest, UsageErrorsGiveCodeTwoAndAMessage) {
+TEST_F(CliTest, UsageErrorsAreOneLineWithCodeTwoAndHelpNamesEveryOption) {
     sim_bus_add(named("RIVER-1", 101));
-    cli_result r = run({"frobnicate"});
-    EXPECT_EQ(r.rc, CLI_USAGE);
-    EXPECT_NE(r.err.find("unknown command \"frobnicate\""), std::string::npos);
-    EXPECT_EQ(run({}).rc, CLI_USAGE);
-    EXPECT_EQ(run({"upgrade", dir + "/missing.bin", "--yes"}).rc, CLI_USAGE);
-    EXPECT_EQ(run({"status", "--timeout", "0"}).rc, CLI_USAGE);
-    EXPECT_EQ(run({"status", "--serial", "70000"}).rc, CLI_USAGE);
-    r = run({"--help"});
+    auto one_line = [](const cli_result& r) {
+        return r.err.rfind("veltranic-cli: ", 0) == 0 && std::count(r.err.begin(), r.err.end(), '\n') == 1;
+    };
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"frobnicate"}, {}, {"status", "--timeout", "0"}, {"status", "--serial", "70000"},
+          {"status", "--serial", "abc"}, {"status", "--bogus"}, {"clock"}, {"schedule", "set"},
+          {"upgrade", dir + "/missing.bin", "--yes"}}) {
+        const cli_result r = run(bad);
+        EXPECT_EQ(r.rc, CLI_USAGE) << testing::PrintToString(bad);
+        EXPECT_TRUE(one_line(r)) << r.err;
+    }
+    EXPECT_NE(run({"status", "--serial", "abc"}).err.find("\"abc\" is not a serial number"), std::string::npos);
+
+    // --json is honoured or refused, never ignored; a refusal sends nothing.
+    auto dev = sim_bus_find("sim:1");
+    dev->clear_requests();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"led"}, {"run", "stop"}, {"boot"}, {"backup", dir + "/b.json"},
+          {"sample-log", "clear", "--yes"}, {"upgrade", image(10), "--yes"}}) {
+        std::vector<std::string> with_json = args;
+        with_json.push_back("--json");
+        const cli_result r = run(with_json);
+        EXPECT_EQ(r.rc, CLI_USAGE) << args[0];
+        EXPECT_NE(r.err.find("--json"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(dev->request_count(), 0u);
+
+    cli_result r = run({"--help"});
     EXPECT_EQ(r.rc, CLI_OK);
-    for (const char* command : {"list", "info", "status", "sample-log", "upgrade"})
+    for (const char* command : {"list", "info", "status", "sample-log", "diag-log", "clock", "schedule", "run", "led",
+                                "settings", "backup", "restore", "upgrade", "boot"})
         EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+    r = run({"schedule", "set", "--help"});
+    EXPECT_EQ(r.rc, CLI_OK);
+    EXPECT_NE(r.out.find("veltranic-cli schedule set"), std::string::npos) << r.out;
+    for (const char* option : {"--device PATH", "--serial N", "--name NAME", "--timeout MS", "--json"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
     r = run({"--version"});
     EXPECT_EQ(r.rc, CLI_OK);
     EXPECT_EQ(r.out.rfind("veltranic-cli ", 0), 0u);
+
+    // The bash completion offers every command and every option the program takes.
+    std::ifstream completion(VELTRANIC_SOURCE_DIR "/packaging/veltranic-cli.bash-completion");
+    std::stringstream script;
+    script << completion.rdbuf();
+    ASSERT_FALSE(script.str().empty());
+    for (const char* word : {" list ", " info ", " status ", " sample-log ", " diag-log ", " clock ", " schedule ", " run ",
+                             " led ", " settings ", " backup ", " restore ", " upgrade ", " boot ", "--stay-in-bootloader",
+                             "--progress", "--bootloader", "--identity", "--force", "--factory", "--password-file",
+                             "--clean", "--minutes", "--pc", "--wait", "--record", "clear", "motors pressure schedule"})
+        EXPECT_NE(script.str().find(word), std::string::npos) << word;
 }
 
 TEST_F(CliTest, StatusPrintsTheRunViewsWordsAndJsonCarriesTheSameValues) {
     sim_device_config c = named("RIVER-1", 101);
     c.firmware.sampler.top_cartridge = 7;
+    c.firmware.sampler.max_pressure = 1.7f;
     auto dev = sim_bus_add(c);
     dev->use_stepped_clock(true);
     cli_result r = run({"status"});
@@ -175,15 +139,19 @@ TEST_F(CliTest, StatusPrintsTheRunViewsWordsAndJsonCarriesTheSameValues) {
               "Sampler State: Idle\n"
               "Run Status: OK\n"
               "Flow volume: 0.000 litre\n"
-              "Max pressure: 0.000 bar\n");
+              "Max pressure: 1.700 bar\n");
     r = run({"status", "--json"});
-    ASSERT_EQ(r.rc, CLI_OK);
-    const auto j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["cartridge"], "Top Cartridge: 7");
-    EXPECT_EQ(j["state"], "Sampler State: Idle");
-    EXPECT_EQ(j["values"]["top_cartridge"], 7);
-    EXPECT_EQ(j["values"]["sampler_state"], 2);
-    EXPECT_EQ(j["values"]["clock"], 1796634300u);
+    const auto j = parse(r);
+    EXPECT_EQ(j["format"], 1);
+    EXPECT_EQ(j["state"], "idle");
+    EXPECT_EQ(j["texts"]["state"], "Sampler State: Idle");
+    EXPECT_EQ(j["control"], "manual");
+    EXPECT_EQ(j["top_cartridge"], 7);
+    EXPECT_EQ(j["clock"], "2026-12-07T09:05:00");
+    EXPECT_EQ(j["clock_device_time"], 1796634300u);
+    EXPECT_TRUE(j["next_event"].is_null());
+    // The single-precision value in its shortest decimal form, not its double expansion.
+    EXPECT_NE(r.out.find("\"max_pressure_bar\": 1.7,"), std::string::npos) << r.out;
 }
 
 TEST_F(CliTest, SampleLogGoesToStandardOutputOrWholeIntoAFile) {
@@ -224,12 +192,58 @@ TEST_F(CliTest, SampleLogGoesToStandardOutputOrWholeIntoAFile) {
     EXPECT_EQ(nowhere.rc, CLI_USAGE);
     EXPECT_NE(nowhere.err.find("cannot write "), std::string::npos);
 
-    const cli_result j = run({"sample-log", "--json"});
-    ASSERT_EQ(j.rc, CLI_OK);
-    const auto records = nlohmann::json::parse(j.out);
+    const auto records = parse(run({"sample-log", "--json"}))["records"];
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[1]["max_pressure_bar"], 1.25);
-    EXPECT_EQ(records[1]["treatment"], "stabilized full sample");
+    EXPECT_EQ(records[1]["treatment"], "stabilized_full_sample");
+    EXPECT_EQ(records[1]["treatment_text"], "stabilized full sample");
+    EXPECT_EQ(records[1]["stop_reason"], "complete");
+}
+
+// A stream that takes nothing, as standard output on a full disk or a closed pipe.
+struct refusing_buffer : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(CliTest, OutputThatCannotBeWrittenIsAFailureNotASuccess) {
+    sim_device_config c = named("RIVER-1", 101);
+    c.firmware.sampler.fill_log(3, 0);
+    sim_bus_add(c);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"sample-log"}, {"list"}, {"status", "--json"}, {"--version"}}) {
+        refusing_buffer nowhere;
+        std::ostream out(&nowhere);
+        const cli_result r = run_to(out, args);
+        EXPECT_EQ(r.rc, CLI_USAGE) << args[0];
+        EXPECT_EQ(r.err, "veltranic-cli: cannot write standard output\n") << args[0];
+    }
+}
+
+TEST_F(CliTest, TextsThatAreNotUtf8BecomeReplacementCharactersInJson) {
+    sim_device_config c = named("CAF\xE9-1", 101);  // a Latin-1 byte
+    c.firmware.identity.version_text = "2.4\xB1";
+    auto dev = sim_bus_add(c);
+    sim_bus_add(named("RIVER-2", 102));
+    dev->use_stepped_clock(true);
+    dev->with_firmware([](sim_firmware& fw) {
+        fw.diag.debug_rate = 0;
+        // 70 bytes and a two-byte character: the 71-byte field cuts it in half.
+        sim_diag_write(fw.diag, 3, 1, "pump", 7, std::string(70, 'x') + "\xC3\xA9");
+    });
+    const cli_result list = run({"list", "--json"});
+    ASSERT_EQ(list.rc, CLI_OK) << list.err;
+    const auto j = parse(list);
+    ASSERT_EQ(j["instruments"].size(), 2u) << "one odd name loses no instrument";
+    EXPECT_EQ(j["instruments"][0]["name"], "CAF\xEF\xBF\xBD-1");
+    EXPECT_EQ(parse(run({"info", "--device", "sim:1", "--json"}))["firmware_version"], "2.4\xEF\xBF\xBD");
+    const std::string file = dir + "/diag.json";
+    ASSERT_EQ(run({"diag-log", "--json", "--device", "sim:1", "-o", file}).rc, CLI_OK);
+    std::ifstream in(file);
+    const auto records = nlohmann::json::parse(in)["records"];
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]["message"], std::string(70, 'x') + "\xEF\xBF\xBD");
+    EXPECT_EQ(records[1]["severity"], "error");
 }
 
 TEST_F(CliTest, AnInstrumentUnpluggedMidCommandIsALinkFailure) {
@@ -244,32 +258,123 @@ TEST_F(CliTest, AnInstrumentUnpluggedMidCommandIsALinkFailure) {
     EXPECT_NE(refused.err.find("result code 4"), std::string::npos);
 }
 
-TEST_F(CliTest, UpgradeWritesTheImageWithItsEndBlock) {
-    sim_device_config c = named("HARBOUR-2", 2002, sim_mode::bootloader);
-    auto dev = sim_bus_add(c);
+// An instrument that is attached but that this user may not open (its node is there, as a
+// device node is).
+#ifdef _WIN32
+const char* const DENIED_PATH = "\\\\?\\hid#denied";
+#else
+const char* const DENIED_PATH = "/dev/null";
+#endif
+void denied_enumerate(void*, std::vector<hid_device_desc>& out) {
+    hid_device_desc d;
+    d.path = DENIED_PATH;
+    d.hardware_ids = std::string("HID\\VID_04D8&PID_EABD&REV_0100\0", 31);
+    d.access_denied = true;
+    out.push_back(d);
+}
+void* denied_open(void*, const char*) { return nullptr; }
+const hid_backend DENIED_BACKEND = {"denied:", nullptr, denied_enumerate, denied_open, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+TEST_F(CliTest, AnInstrumentWithoutPermissionIsNamedWithItsFix) {
+    hid_bus_register(&DENIED_BACKEND);
+    const cli_result list = run({"list"});
+    const cli_result status = run({"status"});
+    const cli_result direct = run({"status", "--device", DENIED_PATH});
+    const auto j = parse(run({"list", "--json"}));
+    hid_bus_unregister(&DENIED_BACKEND);
+    const std::string hint = std::string("veltranic-cli: no permission to open the instrument at ") + DENIED_PATH +
+                             ": install the veltranic package (or its udev rule), then unplug and re-plug it\n";
+    EXPECT_EQ(list.rc, CLI_NO_INSTRUMENT);
+    EXPECT_EQ(list.err, hint);
+    EXPECT_EQ(status.rc, CLI_NO_INSTRUMENT);
+    EXPECT_EQ(status.err, hint);
+    EXPECT_EQ(direct.rc, CLI_NO_INSTRUMENT);
+    EXPECT_EQ(direct.err, hint);
+    ASSERT_EQ(j["instruments"].size(), 1u);
+    EXPECT_EQ(j["instruments"][0]["accessible"], false);
+}
+
+#ifndef _WIN32
+TEST_F(CliTest, DeviceMustBeADeviceNodeAndNothingElseIsOpened) {
+    const std::string notes = write("notes.txt", std::string(300, 'n'));
+    for (const std::string& path : {notes, dir}) {
+        const cli_result r = run({"--device", path, "status"});
+        EXPECT_EQ(r.rc, CLI_USAGE) << path;
+        EXPECT_NE(r.err.find("--device " + path + ": it is a "), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(run({"--device", "/no/such/node", "status"}).rc, CLI_NO_INSTRUMENT);
+    std::ifstream in(notes, std::ios::binary);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), std::string(300, 'n')) << "the file was written to";
+}
+#endif
+
+TEST_F(CliTest, UpgradeWritesTheImageAndStartsTheNewFirmware) {
+    auto dev = sim_bus_add(named("HARBOUR-2", 2002, sim_mode::bootloader));
+    dev->set_reenumerate_delay(10);
     const std::string path = image(1000);
-    // Not confirmed: nothing is sent.
-    cli_result r = run({"upgrade", path}, "n\n");
-    EXPECT_EQ(r.rc, CLI_REFUSED);
+    // Declined, or nobody at a terminal to ask: nothing is sent, and that is no refusal by the
+    // instrument.
+    cli_result r = run({"upgrade", path}, "n\n", {false, true, false});
+    EXPECT_EQ(r.rc, CLI_USAGE);
+    r = run({"upgrade", path}, "y\n");
+    EXPECT_EQ(r.rc, CLI_USAGE);
+    EXPECT_NE(r.err.find("give --yes"), std::string::npos) << r.err;
     EXPECT_TRUE(sent(dev, CMD_WRITE_IMAGE_BLOCK).empty());
 
-    r = run({"upgrade", path}, "y\n");
+    r = run({"upgrade", path, "--progress"}, "y\n", {false, true, false});
     ASSERT_EQ(r.rc, CLI_OK) << r.err;
-    EXPECT_NE(r.out.find("Upgrade running, 64 bytes written\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Upgrade complete, 1000 bytes written\n"), std::string::npos);
+    EXPECT_EQ(r.out, "Upgrade complete, 1000 bytes written\nFirmware started; the instrument is back at sim:1\n");
+    EXPECT_NE(r.err.find("Upgrade running, 64 bytes written\n"), std::string::npos) << r.err;
     dev->with_firmware([&](sim_firmware& fw) {
         EXPECT_EQ(fw.installed_firmware.size(), 1000u);
         EXPECT_EQ(fw.installed_crc, sim_crc32(content.data(), content.size()));
+        EXPECT_EQ(fw.mode, sim_mode::firmware);
     });
     const auto blocks = sent(dev, CMD_WRITE_IMAGE_BLOCK);
     ASSERT_EQ(blocks.size(), 17u);  // 15 full blocks, one of 40 bytes, the end block
     EXPECT_EQ(get_u32le(frame_payload(blocks.back()) + 5), 0u);
     EXPECT_EQ(get_u32le(frame_payload(blocks.back()) + 73), 40960u);
+    EXPECT_EQ(sent(dev, CMD_START_FIRMWARE).size(), 1u);
 
-    // On a terminal the progress is a bar that redraws itself.
-    r = run({"upgrade", path, "--yes"}, "", true);
+    // Progress is a bar on a terminal, and nothing without one; never on standard output.
+    dev->restart([](sim_firmware& fw) { fw.mode = sim_mode::bootloader; });
+    r = run({"upgrade", path, "--yes", "--stay-in-bootloader"}, "", {false, false, true});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_NE(r.err.find("\r["), std::string::npos);
+    EXPECT_EQ(r.out, "Upgrade complete, 1000 bytes written\n");
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_EQ(fw.mode, sim_mode::bootloader); });
+    r = run({"upgrade", path, "--yes", "--stay-in-bootloader"});
     ASSERT_EQ(r.rc, CLI_OK);
-    EXPECT_NE(r.out.find("\r["), std::string::npos);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, AnInstrumentInItsBootloaderIsToldHowToLeaveIt) {
+    auto dev = sim_bus_add(named("HARBOUR-2", 2002, sim_mode::bootloader));
+    dev->set_reenumerate_delay(10);
+    cli_result r = run({"status"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_NE(r.err.find("is in its bootloader; start its firmware with `veltranic-cli boot`"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("result code 9"), std::string::npos);
+    r = run({"info"});
+    EXPECT_NE(r.out.find("`veltranic-cli boot` starts its firmware"), std::string::npos);
+
+    r = run({"boot"});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "Firmware started; the instrument is back at sim:1\n");
+    EXPECT_EQ(run({"status"}).rc, CLI_OK);
+    r = run({"boot"});
+    EXPECT_EQ(r.rc, CLI_OK);
+    EXPECT_NE(r.out.find("runs its firmware already"), std::string::npos);
+    EXPECT_EQ(sent(dev, CMD_START_FIRMWARE).size(), 1u);
+
+    // An instrument that does not come back within the wait is reported, not waited for forever.
+    dev->restart([](sim_firmware& fw) { fw.mode = sim_mode::bootloader; fw.mode_after_start = sim_mode::bootloader; });
+    r = run({"boot", "--wait", "1"});
+    EXPECT_EQ(r.rc, CLI_NO_INSTRUMENT);
+    EXPECT_NE(r.err.find("did not come back"), std::string::npos);
 }
 
 TEST_F(CliTest, ARefusedBlockEndsTheUpgradeWithoutTheEndBlock) {
@@ -282,6 +387,7 @@ TEST_F(CliTest, ARefusedBlockEndsTheUpgradeWithoutTheEndBlock) {
     ASSERT_EQ(blocks.size(), 4u);
     for (const auto& b : blocks) EXPECT_NE(get_u32le(frame_payload(b) + 5), 0u) << "an end block was sent";
     dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.installed_firmware.empty()); });
+    EXPECT_TRUE(sent(dev, CMD_START_FIRMWARE).empty());
 }
 
 #ifndef _WIN32  // a device file
@@ -308,11 +414,112 @@ TEST_F(CliTest, TheBootloaderIsUpgradedOnlyWhereTheInstrumentAllowsIt) {
     ASSERT_EQ(r.rc, CLI_OK) << r.err;
     allows->with_firmware([&](sim_firmware& fw) { EXPECT_EQ(fw.installed_bootloader, content); });
     for (const auto& b : sent(allows, CMD_WRITE_IMAGE_BLOCK)) EXPECT_EQ(get_u32le(frame_payload(b) + 73), 0u);
+    EXPECT_TRUE(sent(allows, CMD_START_FIRMWARE).empty()) << "the firmware runs on after a bootloader upgrade";
 }
 
-}  // namespace
+TEST_F(CliTest, RunsStartAndStopAsTheRunViewSendsThem) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    dev->use_stepped_clock(true);
+    pc_clock_pin(1796634300);
+    cli_result r = run({"run", "start", "--mode", "sample", "--cartridges", "2", "--volume", "2.56", "--minutes", "5",
+                        "--clean"});
+    pc_clock_pin(0);
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    auto starts = sent(dev, CMD_START_RUN);
+    ASSERT_EQ(starts.size(), 1u);
+    // 2.56 litres are 25 tenths by the run view's rule (x 10 + 0.01, cut toward zero).
+    const uint8_t expected[10] = {0, 1, 2, 25, 5, 1, 0xBC, 0x76, 0x16, 0x6B};  // 1796634300
+    EXPECT_EQ(starts[0].bytes[FRAME_LENGTH], 10);
+    EXPECT_EQ(std::vector<uint8_t>(frame_payload(starts[0]), frame_payload(starts[0]) + 10),
+              std::vector<uint8_t>(expected, expected + 10));
 
-namespace {
+    // Starting while a run goes starts nothing.
+    r = run({"run", "start", "--mode", "load", "--cartridges", "1"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_NE(r.err.find("a run is going"), std::string::npos) << r.err;
+    EXPECT_EQ(sent(dev, CMD_START_RUN).size(), 1u);
+    ASSERT_EQ(run({"run", "stop"}).rc, CLI_OK);
+    EXPECT_EQ(sent(dev, CMD_STOP_RUN).size(), 1u);
+    EXPECT_TRUE(sent(dev, CMD_STOP_SCHEDULE).empty());
+
+    // The schedule: started, then stopped by the schedule's own stop.
+    ASSERT_EQ(run({"run", "start", "--mode", "schedule"}).rc, CLI_OK);
+    EXPECT_EQ(sent(dev, CMD_START_SCHEDULE).size(), 1u);
+    r = run({"run", "stop"});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_EQ(r.out, "Schedule stopped\n");
+    EXPECT_EQ(sent(dev, CMD_STOP_SCHEDULE).size(), 1u);
+    EXPECT_EQ(run({"run", "stop"}).out, "Nothing is running; nothing was sent\n");
+
+    // Values the form would not send as typed are refused, and nothing goes out.
+    dev->clear_requests();
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--mode", "sample", "--cartridges", "2", "--volume", "30", "--minutes", "5"},
+          {"--mode", "sample", "--cartridges", "300", "--volume", "1", "--minutes", "5"},
+          {"--mode", "sample", "--cartridges", "2", "--volume", "1,5", "--minutes", "5"},
+          {"--mode", "sample", "--cartridges", "2", "--volume", "1"},
+          {"--mode", "prime", "--cartridges", "2", "--volume", "1"},
+          {"--mode", "schedule", "--cartridges", "2"},
+          {"--mode", "drain"}}) {
+        std::vector<std::string> args{"run", "start"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        EXPECT_EQ(run(args).rc, CLI_USAGE) << testing::PrintToString(bad);
+    }
+    EXPECT_TRUE(sent(dev, CMD_START_RUN).empty());
+    EXPECT_TRUE(sent(dev, CMD_START_SCHEDULE).empty());
+
+    dev->force_result(CMD_START_RUN, 2);
+    r = run({"run", "start", "--mode", "prime", "--cartridges", "1"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_EQ(r.err, "veltranic-cli: run start: Unable to start device - check power supply (result code 2)\n");
+}
+
+TEST_F(CliTest, LedAndClearingTheSampleLog) {
+    sim_device_config c = named("RIVER-1", 101);
+    c.firmware.sampler.fill_log(3, 0);
+    auto dev = sim_bus_add(c);
+    ASSERT_EQ(run({"led"}).rc, CLI_OK);
+    EXPECT_EQ(sent(dev, CMD_TOGGLE_LED).size(), 1u);
+
+    // No terminal to ask on and no --yes: nothing is sent.
+    cli_result r = run({"sample-log", "clear"});
+    EXPECT_EQ(r.rc, CLI_USAGE);
+    r = run({"sample-log", "clear"}, "n\n", {false, true, false});
+    EXPECT_EQ(r.rc, CLI_USAGE);
+    EXPECT_NE(r.err.find("This will clear the log on the sampler. Do you want to continue?"), std::string::npos);
+    EXPECT_TRUE(sent(dev, CMD_CLEAR_SAMPLE_LOG).empty());
+    r = run({"sample-log", "clear"}, "y\n", {false, true, false});
+    ASSERT_EQ(r.rc, CLI_OK) << r.err;
+    EXPECT_EQ(sent(dev, CMD_CLEAR_SAMPLE_LOG).size(), 1u);
+    dev->with_firmware([](sim_firmware& fw) { EXPECT_TRUE(fw.sampler.log.empty()); });
+
+    // Not while a run goes: Clear Log is there only while the sampler is idle.
+    ASSERT_EQ(run({"run", "start", "--mode", "load", "--cartridges", "1"}).rc, CLI_OK);
+    EXPECT_EQ(run({"sample-log", "clear", "--yes"}).rc, CLI_REFUSED);
+    EXPECT_EQ(sent(dev, CMD_CLEAR_SAMPLE_LOG).size(), 1u);
+}
+
+TEST_F(CliTest, DiagLogDrainsWhatIsWaitingAndNeedsTheLogStart) {
+    auto dev = sim_bus_add(named("RIVER-1", 101));
+    dev->use_stepped_clock(true);
+    dev->with_firmware([](sim_firmware& fw) {
+        fw.diag.debug_rate = 0;
+        sim_diag_write(fw.diag, 3, 1, "pump", 7, "Flow low, 0.5 l/min");
+    });
+    const auto records = parse(run({"diag-log", "--json"}))["records"];
+    ASSERT_EQ(records.size(), 2u);  // "Restarted after reset" at power-up, then the pump's
+    EXPECT_EQ(records[0]["message"], "Restarted after reset");
+    EXPECT_EQ(records[1]["task"], 3);
+    EXPECT_EQ(records[1]["severity_text"], "E");
+    EXPECT_EQ(records[1]["message"], "Flow low, 0.5 l/min");
+    EXPECT_GT(records[1]["counter"].get<int>(), records[0]["counter"].get<int>());
+
+    dev->force_result(CMD_LOG_READ_START, 4);
+    const cli_result r = run({"diag-log"});
+    EXPECT_EQ(r.rc, CLI_REFUSED);
+    EXPECT_EQ(r.err, "veltranic-cli: diag-log: the instrument refused (result code 4)\n");
+    EXPECT_TRUE(r.out.empty());
+}
 
 TEST_F(CliTest, ClockGetAndSetWithTheDialogsFields) {
     auto dev = sim_bus_add(named("RIVER-1", 101));
@@ -320,9 +527,8 @@ TEST_F(CliTest, ClockGetAndSetWithTheDialogsFields) {
     cli_result r = run({"clock", "get"});
     ASSERT_EQ(r.rc, CLI_OK) << r.err;
     EXPECT_EQ(r.out, "07/12/2026 09:05:00\n");
-    r = run({"clock", "get", "--json"});
-    const auto j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["time"], "2026-12-07 09:05:00");
+    const auto j = parse(run({"clock", "get", "--json"}));
+    EXPECT_EQ(j["time"], "2026-12-07T09:05:00");
     EXPECT_EQ(j["device_time"], 1796634300u);
 
     dev->clear_requests();
@@ -334,11 +540,12 @@ TEST_F(CliTest, ClockGetAndSetWithTheDialogsFields) {
     EXPECT_EQ(sets[0].bytes[FRAME_LENGTH], 8);
     EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 8), 0);
     EXPECT_EQ(run({"clock", "get"}).out, "29/02/2028 23:59:58\n");
+    EXPECT_EQ(parse(run({"clock", "set", "2028-03-01T00:00:00", "--json"}))["time"], "2028-03-01T00:00:00");
 
     // Moments the clock cannot hold, and a set without a moment, send nothing.
     dev->clear_requests();
-    for (const char* bad : {"2027-02-29 10:00:00", "2038-01-19 03:14:08", "2026-13-01 00:00:00", "yesterday",
-                            "2026-12-08 10:00:00 extra"})
+    for (const char* bad : {"2027-02-29 10:00:00", "2038-01-19 03:14:08", "2026-13-01 00:00:00", "2026-12-08 23:59:60",
+                            "yesterday", "2026-12-08 10:00:00 extra", "2026-12-08 +1:00:00"})
         EXPECT_EQ(run({"clock", "set", bad}).rc, CLI_USAGE) << bad;
     EXPECT_EQ(run({"clock", "set"}).rc, CLI_USAGE);
     EXPECT_EQ(run({"clock", "set", "--pc", "2026-12-08 10:00:00"}).rc, CLI_USAGE);
@@ -347,7 +554,7 @@ TEST_F(CliTest, ClockGetAndSetWithTheDialogsFields) {
 
 #ifndef _WIN32  // time zones through TZ, as on every POSIX system
 TEST_F(CliTest, ClockSetPcSendsThePcsWallClockTime) {
-    auto dev = sim_bus_add(named("RIVER-1", 101));
+    sim_bus_add(named("RIVER-1", 101));
     const char* tz = std::getenv("TZ");
     const std::string saved = tz ? tz : "";
     setenv("TZ", "EET-2", 1);  // two hours east of UTC, all year
@@ -362,120 +569,5 @@ TEST_F(CliTest, ClockSetPcSendsThePcsWallClockTime) {
     EXPECT_EQ(r.out, "Clock set to 07/12/2026 11:05:00\n");
 }
 #endif
-
-TEST_F(CliTest, ScheduleRoundTripsThroughJsonTheDialogsWay) {
-    auto dev = sim_bus_add(named("RIVER-1", 101));
-    const std::string file = dir + "/schedule.json";
-    std::ofstream(file) << R"({
-      "autostart": true,
-      "start": {"option": "at_or_after", "time": "2026-12-24 06:00:00"},
-      "waypoints": [
-        {"row": 3, "offset_minutes": 120, "samples": 2, "volume_litre": 2.5, "timeout_minutes": 10},
-        {"row": 7, "offset_minutes": 30, "samples": 1, "volume_litre": "1.5", "timeout_minutes": 5, "clean": true},
-        {"row": 9, "used": false, "offset_minutes": 5}
-      ]
-    })";
-    dev->clear_requests();
-    cli_result r = run({"schedule", "set", file});
-    ASSERT_EQ(r.rc, CLI_OK) << r.err;
-    auto sets = sent(dev, CMD_SET_SCHEDULE);
-    ASSERT_EQ(sets.size(), 1u);
-    uint8_t expected[98] = {0, 1, 0, 0};
-    put_u32le(expected + 4, 1798092000);  // 2026-12-24 06:00:00
-    const uint8_t first[6] = {3, 1, 15, 5, 30, 0};   // row 7: in use and clean, offset 30
-    const uint8_t second[6] = {1, 2, 25, 10, 120, 0};  // row 3, offset 120
-    std::memcpy(expected + 8, first, 6);
-    std::memcpy(expected + 14, second, 6);
-    EXPECT_EQ(sets[0].bytes[FRAME_LENGTH], 98);
-    EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 98), 0);
-
-    r = run({"schedule", "get", "--json"});
-    ASSERT_EQ(r.rc, CLI_OK);
-    const auto j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["autostart"], true);
-    EXPECT_EQ(j["start"]["time"], "2026-12-24 06:00:00");
-    ASSERT_EQ(j["waypoints"].size(), 15u);
-    EXPECT_EQ(j["waypoints"][0]["offset_minutes"], 30);
-    EXPECT_EQ(j["waypoints"][0]["volume_litre"], 1.5);
-    EXPECT_EQ(j["waypoints"][0]["clean"], true);
-    EXPECT_EQ(j["waypoints"][1]["offset_minutes"], 120);
-    EXPECT_EQ(j["waypoints"][2]["used"], false);
-
-    // What `schedule get --json` writes, `schedule set` takes back unchanged.
-    std::ofstream(file) << r.out;
-    dev->clear_requests();
-    ASSERT_EQ(run({"schedule", "set", file}).rc, CLI_OK);
-    sets = sent(dev, CMD_SET_SCHEDULE);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(std::memcmp(frame_payload(sets[0]), expected, 98), 0);
-    EXPECT_EQ(run({"schedule", "get"}).out,
-              "Autostart: yes\n"
-              "Start: At or after 2026-12-24 06:00:00\n"
-              "W/P  Offset (mins)  Number of Samples  Sample Volume (litre)  Sample Timeout (mins)  clean\n"
-              "1    30             1                  1.5                    5                      yes\n"
-              "2    120            2                  2.5                    10                     no\n");
-}
-
-TEST_F(CliTest, ScheduleSetRefusesWhatTheInstrumentCannotHoldAndSendsNothing) {
-    auto dev = sim_bus_add(named("RIVER-1", 101));
-    const std::string file = dir + "/schedule.json";
-    auto refused = [&](const std::string& text) {
-        std::ofstream(file) << text;
-        dev->clear_requests();
-        const cli_result r = run({"schedule", "set", file});
-        EXPECT_TRUE(sent(dev, CMD_SET_SCHEDULE).empty()) << text;
-        return r.rc;
-    };
-    EXPECT_EQ(refused(R"({"waypoints": [{"offset_minutes": 70000}]})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"waypoints": [{"samples": 256}]})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"waypoints": [{"volume_litre": "nan"}]})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"waypoints": [{"volume_litre": 26}]})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"waypoints": [{"row": 16}]})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"start": {"option": "at_or_after", "time": "2038-01-19 03:14:08"}})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"start": {"option": "at_or_after", "time": "1970-01-01 00:00:00"}})"), CLI_USAGE);
-    EXPECT_EQ(refused(R"({"start": {"option": "sometime"}})"), CLI_USAGE);
-    EXPECT_EQ(refused("not json"), CLI_USAGE);
-
-    // A start the file leaves out is written back exactly as the instrument holds it, even one
-    // that no calendar shows.
-    dev->with_firmware([](sim_firmware& fw) {
-        fw.schedule.record.fill(0);
-        put_u32le(fw.schedule.record.data() + 4, 0x80000000u);
-    });
-    std::ofstream(file) << R"({"waypoints": [{"offset_minutes": 10, "samples": 1}]})";
-    dev->clear_requests();
-    ASSERT_EQ(run({"schedule", "set", file}).rc, CLI_OK);
-    const auto sets = sent(dev, CMD_SET_SCHEDULE);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 4), 0x80000000u);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(CliTest, DiagLogDrainsWhatIsWaitingAndNeedsTheLogStart) {
-    auto dev = sim_bus_add(named("RIVER-1", 101));
-    dev->use_stepped_clock(true);
-    dev->with_firmware([](sim_firmware& fw) {
-        fw.diag.debug_rate = 0;
-        sim_diag_write(fw.diag, 3, 1, "pump", 7, "Flow low, 0.5 l/min");
-    });
-    cli_result r = run({"diag-log", "--json"});
-    ASSERT_EQ(r.rc, CLI_OK) << r.err;
-    const auto records = nlohmann::json::parse(r.out);
-    ASSERT_EQ(records.size(), 2u);  // "Restarted after reset" at power-up, then the pump's
-    EXPECT_EQ(records[0]["message"], "Restarted after reset");
-    EXPECT_EQ(records[1]["task"], 3);
-    EXPECT_EQ(records[1]["severity"], "E");
-    EXPECT_EQ(records[1]["message"], "Flow low, 0.5 l/min");
-    EXPECT_GT(records[1]["counter"].get<int>(), records[0]["counter"].get<int>());
-
-    dev->force_result(CMD_LOG_READ_START, 4);
-    r = run({"diag-log"});
-    EXPECT_EQ(r.rc, CLI_REFUSED);
-    EXPECT_EQ(r.err, "veltranic-cli: diag-log: the instrument refused (result code 4)\n");
-    EXPECT_TRUE(r.out.empty());
-}
 
 }  // namespace

@@ -123,19 +123,38 @@ TEST_F(FactoryDialogTest, SaveBuildsTheRecordFromZeroAndShowsWhatWasReadBack) {
     });
 }
 
-TEST_F(FactoryDialogTest, NamesOfOtherCharactersKeepSaveClosedAndLongerOnesAreCut) {
+// One name rule with the identification dialog: a 21st character is not cut off without a
+// word but kept, red, with the reason as the tooltip. Serial numbers typed as "12,5" are not
+// taken as 125.
+TEST_F(FactoryDialogTest, NamesAndSerialsAreRedWithTheirReasonAndNeverCut) {
     plug_mode(sim_mode::firmware);
     EXPECT_TRUE(drive(DIALOG_FACTORY, [&](QDialog* d) {
         type_password(d, "quoll");
         QLineEdit* name = edit(d, "name_edit");
+        QPushButton* save = push(d, "save_button");
         name->setText(QStringLiteral("\u00e9t\u00e9"));
-        EXPECT_TRUE(red(name));
-        EXPECT_FALSE(push(d, "save_button")->isEnabled());
-        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
-        EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJKLMNOPQRST"));  // at most 20 characters
-        EXPECT_FALSE(red(name));
-        EXPECT_TRUE(push(d, "save_button")->isEnabled());
+        EXPECT_TRUE(red(name) && !save->isEnabled());
+        name->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+        EXPECT_TRUE(!red(name) && save->isEnabled());
+        QTest::keyClicks(name, QStringLiteral("U"));
+        EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
+        EXPECT_TRUE(red(name) && !save->isEnabled());
+        EXPECT_EQ(name->toolTip(), QStringLiteral("At most 20 printable ASCII characters (one byte each)."));
+        name->setText(QStringLiteral("BOARD-2"));
+        for (const char* field : {"serial_edit", "board_serial_edit"}) {
+            QLineEdit* e = edit(d, field);
+            e->clear();
+            QTest::keyClicks(e, QStringLiteral("12,5"));
+            EXPECT_EQ(e->text(), QStringLiteral("12,5"));
+            EXPECT_TRUE(red(e) && !save->isEnabled()) << field;
+            save->click();
+            e->setText(QStringLiteral("70000"));  // saved as 65535, as before
+        }
+        EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
+        save->click();
+        EXPECT_EQ(edit(d, "board_serial_edit")->text(), QStringLiteral("65535"));  // read back
     }));
+    ASSERT_EQ(sent(CMD_SET_DEVICE_INFO).size(), 1u);
 }
 
 TEST_F(FactoryDialogTest, OlderFirmwareThatDropsTheBoardSerialIsAFailedSave) {

@@ -19,19 +19,26 @@ namespace {
 
 // Where the dialog tests do not go: the limits of the pressure fields, and which fields count.
 TEST(MotorFields, PressureLimitsCountOnlyOnAPumpWithThePressureAutostop) {
-    motor_field_values v;
-    v.max_pressure = 10;
-    v.overpressure_timeout = 3600;
-    EXPECT_FALSE(motor_check_fields(4, AUTOSTOP_PRESSURE, v).any());
-    v.max_pressure = 11;
-    EXPECT_TRUE(motor_check_fields(4, AUTOSTOP_PRESSURE, v).max_pressure);
-    v.max_pressure = 10;
-    v.overpressure_timeout = 3601;
-    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, v).overpressure_timeout);
-    v.max_pressure = field_unsigned("4294967306");  // wraps to 10 in 32 bits
-    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, v).max_pressure);
-    EXPECT_FALSE(motor_check_fields(5, AUTOSTOP_NONE, v).any());
-    EXPECT_FALSE(motor_check_fields(3, AUTOSTOP_PRESSURE, v).any());
+    motor_field_texts t{"50", "0", "0", "10", "3600"};
+    EXPECT_FALSE(motor_check_fields(4, AUTOSTOP_PRESSURE, t).any());
+    t.max_pressure = "11";
+    EXPECT_TRUE(motor_check_fields(4, AUTOSTOP_PRESSURE, t).max_pressure);
+    t.max_pressure = "10";
+    t.overpressure_timeout = "3601";
+    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, t).overpressure_timeout);
+    t.max_pressure = "4294967306";  // wraps to 10 in 32 bits
+    EXPECT_TRUE(motor_check_fields(5, AUTOSTOP_PRESSURE, t).max_pressure);
+    EXPECT_FALSE(motor_check_fields(5, AUTOSTOP_NONE, t).any());
+    EXPECT_FALSE(motor_check_fields(5, MOTOR_BLANK_CODE, t).any());  // a fresh record's code
+    EXPECT_FALSE(motor_check_fields(3, AUTOSTOP_PRESSURE, t).any());
+}
+
+// The pressure fields refuse a text that is no whole number as they refuse 11 bar; a Hall value
+// beyond 12 bits is saved as 4095 rather than refused.
+TEST(MotorFields, TextsThatAreNoWholeNumberAreRefusedWhereTheyCount) {
+    for (const char* bad : {"5,5", "-5", "", "0x10"})
+        EXPECT_TRUE(motor_check_fields(4, AUTOSTOP_PRESSURE, {"50", "x", "x", bad, "60"}).max_pressure) << bad;
+    EXPECT_FALSE(motor_check_fields(1, AUTOSTOP_NONE, {"50", "5000", " 65535 ", "x", "x"}).any());
 }
 
 TEST(MotorControls, FollowTheMotorKindTheAutostopsAndTheState) {
@@ -58,6 +65,13 @@ TEST(MotorControls, FollowTheMotorKindTheAutostopsAndTheState) {
     for (const char* t : {c.forwards_text, c.reverse_text, c.test1_text, c.test2_text}) EXPECT_STREQ(t, "Stop");
     EXPECT_FALSE(c.motor_combo || c.slider || c.left_autostop || c.right_autostop || c.pressure_fields);
     EXPECT_TRUE(c.save && c.test1 && c.flow_timeout);
+
+    // A pump test waits for a volume (where it stops the pump) and a timeout it can send; Stop does not.
+    EXPECT_FALSE(motor_control_rules(4, AUTOSTOP_FLOW, AUTOSTOP_NONE, false, false, false, true).test1);
+    EXPECT_TRUE(motor_control_rules(5, AUTOSTOP_FLOW, AUTOSTOP_NONE, false, false, false, true).test1);
+    EXPECT_FALSE(motor_control_rules(5, AUTOSTOP_FLOW, AUTOSTOP_NONE, false, false, true, false).test1);
+    EXPECT_TRUE(motor_control_rules(4, AUTOSTOP_FLOW, AUTOSTOP_NONE, true, false, false, false).test1);
+    EXPECT_FALSE(motor_control_rules(4, AUTOSTOP_FLOW, MOTOR_BLANK_CODE, false, false).pressure_fields);
 
     // A field out of range: no saving, no switching motor, no tests.
     c = motor_control_rules(1, AUTOSTOP_HALL1, AUTOSTOP_NONE, false, true);

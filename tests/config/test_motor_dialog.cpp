@@ -216,6 +216,10 @@ TEST_F(MotorDialogTest, AFreshInstrumentsRecordsCanBeEditedAndSaved) {
     ASSERT_TRUE(open());
     // Speed 65535 is red and editable; the pressure fields of an engaging motor are neither.
     EXPECT_TRUE(red("speed_edit"));
+    // Codes never written are shown as such, not as the first rows.
+    EXPECT_EQ(text("direction_combo"), "(not set)");
+    EXPECT_EQ(text("autostop_combo"), "(not set)");
+    EXPECT_EQ(text("autostop2_combo"), "(not set)");
     EXPECT_EQ(text("max_pressure_edit"), "255");
     EXPECT_FALSE(w("max_pressure_edit")->isEnabled());
     EXPECT_FALSE(red("max_pressure_edit"));
@@ -272,12 +276,40 @@ TEST_F(MotorDialogTest, ValuesOutOfRangeAreRedAndBlockWhatTheyShould) {
         EXPECT_FALSE(button("test1_button")->isEnabled()) << bad;
         EXPECT_FALSE(button("test2_button")->isEnabled()) << bad;
     }
-    // A Hall value beyond 12 bits is stored as 4095, and the read-back agrees.
+    // A Hall value beyond 12 bits is stored as 4095, the read-back agrees, and the field then
+    // shows what the instrument holds.
     type("speed_edit", "40");
     type("engaged_edit", "5000");
+    EXPECT_FALSE(red("engaged_edit"));
     click("save_button");
     EXPECT_EQ(texts(), std::vector<std::string>{"Save: Configuration Saved."});
     EXPECT_EQ(get_u16le(stored(1).data() + MOTOR_HALL_ENGAGED), 4095);
+    EXPECT_EQ(text("engaged_edit"), "4095");
+}
+
+// "50,5" on a decimal-comma desktop was stored as speed 0 with "Configuration Saved." while the
+// field still showed 50,5. A text that is no whole number is kept as typed, red, and blocks Save.
+TEST_F(MotorDialogTest, TextsThatAreNoWholeNumberAreRedAndSaveNothing) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    connect_link();
+    ASSERT_TRUE(open());
+    for (const char* field : {"speed_edit", "engaged_edit"}) {
+        const std::string shown = text(field);
+        for (const char* bad : {"50,5", "-5", ""}) {
+            w<QLineEdit>(field)->clear();
+            QTest::keyClicks(w<QLineEdit>(field), QString::fromUtf8(bad));
+            EXPECT_EQ(text(field), bad);
+            EXPECT_TRUE(red(field) && !button("save_button")->isEnabled() && !button("test1_button")->isEnabled())
+                << field << " " << bad;
+            click("save_button");
+        }
+        type(field, shown.c_str());
+        EXPECT_TRUE(button("save_button")->isEnabled()) << field;
+    }
+    type("speed_edit", "50,5");
+    EXPECT_EQ(w("speed_edit")->toolTip(), QStringLiteral("A whole number from 0 to 100 (% of max)."));
+    EXPECT_TRUE(sent(CMD_SET_MOTOR_CONFIG).empty());
 }
 
 TEST_F(MotorDialogTest, SaveReportsAReadBackThatDiffersOrFailsAndKeepsTheChangesUnsaved) {
@@ -317,11 +349,12 @@ TEST_F(MotorDialogTest, AnAutostopCodeWithoutARowIsKeptOnSave) {
     dev->with_firmware([](sim_firmware& fw) { fw.motors.motor[1].config[MOTOR_AUTOSTOP] = 4; });
     connect_link();
     ASSERT_TRUE(open());
-    EXPECT_EQ(text("autostop_combo"), "None");
+    EXPECT_EQ(text("autostop_combo"), "4 (not in list)");  // not shown as "None"
     type("speed_edit", "20");
     click("save_button");
     EXPECT_EQ(texts(), std::vector<std::string>{"Save: Configuration Saved."});
     EXPECT_EQ(stored(1)[MOTOR_AUTOSTOP], 4);
+    EXPECT_EQ(text("autostop_combo"), "4 (not in list)");
     // Choosing a row does change it.
     w<QComboBox>("autostop_combo")->setCurrentIndex(2);
     click("save_button");
@@ -336,14 +369,24 @@ TEST_F(MotorDialogTest, PumpTestSendsVolumeAndTimeoutAndRefusesVolumesThatAreNoN
     EXPECT_EQ(text("test1_button"), "Pump");
     EXPECT_FALSE(button("test2_button")->isEnabled());
     EXPECT_TRUE(w("flow_volume_edit")->isEnabled());
-    for (const char* bad : {"nan", "inf", "1e999", "1e39"}) {
-        messages.clear();
+    // A volume that is no number of litres, or none above 0 (-1 was sent as -1.0 and its refusal
+    // blamed on the power supply), is refused in the field: red, and Pump stays disabled.
+    for (const char* bad : {"nan", "inf", "1e999", "1e39", "-1", "0", "2,5", ""}) {
         type("flow_volume_edit", bad);
+        EXPECT_TRUE(red("flow_volume_edit")) << bad;
+        EXPECT_FALSE(button("test1_button")->isEnabled()) << bad;
         click("test1_button");
-        EXPECT_EQ(texts(), std::vector<std::string>{"Test: Can't start pump: please check parameters"}) << bad;
         EXPECT_EQ(text("test1_button"), "Pump");
     }
+    EXPECT_EQ(w("flow_volume_edit")->toolTip(),
+              QStringLiteral("A number above 0 and up to 1000 (litres), written with a decimal point (2.5)."));
+    type("flow_volume_edit", "2.5");
+    type("flow_timeout_edit", "5,5");
+    EXPECT_TRUE(red("flow_timeout_edit"));
+    EXPECT_FALSE(button("test1_button")->isEnabled());
+    click("test1_button");
     EXPECT_TRUE(sent(CMD_MOTOR_PUMP).empty());
+    EXPECT_TRUE(messages.empty());
     {
         decimal_comma_locale comma;
         ASSERT_DECIMAL_COMMA(comma);

@@ -128,12 +128,16 @@ TEST_F(PressureDialogTest, NoLineFromTooFewPointsOneVoltageOrNumbersThatAreNone)
     click("calculate_button");
     EXPECT_EQ(texts(), std::vector<std::string>{only});
     type("volt_edit_2", "2.550");
+    // A ticked point whose pressure is no number it can hold is red, and there is nothing to
+    // calculate until it is mended.
+    messages.clear();
     for (const char* bad : {"nan", "inf", "1e999", "1e39"}) {
-        messages.clear();
         point(2, bad);
+        EXPECT_TRUE(red("bar_edit_2")) << bad;
+        EXPECT_FALSE(button("calculate_button")->isEnabled()) << bad;
         click("calculate_button");
-        EXPECT_EQ(texts(), std::vector<std::string>{only}) << bad;
     }
+    EXPECT_TRUE(messages.empty());
     EXPECT_EQ(text("status_text"), before);
     EXPECT_FALSE(button("save_button")->isEnabled());
     EXPECT_TRUE(button("test_button")->isEnabled());
@@ -154,6 +158,27 @@ TEST_F(PressureDialogTest, NoLineFromTooFewPointsOneVoltageOrNumbersThatAreNone)
     messages.clear();
     click("calculate_button");
     EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(text("bar_edit_4"), "nan");  // kept as typed, not replaced by the point's old value
+}
+
+// "3e38" used to be taken, shown after Calculate as a 39-digit number, and read back from its
+// first 23 characters as 3e22. A point takes only what its field shows back as the same value.
+TEST_F(PressureDialogTest, APointTakesOnlyNumbersThatSurviveTheirOwnDisplay) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    connect_link();
+    ASSERT_TRUE(open());
+    for (const char* bad : {"3e38", "1000.5", "2,5", ""}) {
+        point(2, bad);
+        EXPECT_TRUE(red("bar_edit_2") && !button("calculate_button")->isEnabled()) << bad;
+    }
+    EXPECT_EQ(w("bar_edit_2")->toolTip(),
+              QStringLiteral("A number from -1000 to 1000 (bar), written with a decimal point (2.5)."));
+    point(2, "1000");
+    click("calculate_button");
+    EXPECT_EQ(text("bar_edit_2"), "1000.000");
+    click("save_button");
+    EXPECT_EQ(get_f32le(stored_block().data() + 17 + 4), 1000.0f);
 }
 
 TEST_F(PressureDialogTest, WhatMayBePressedFollowsTheTicksAndThePendingLine) {
@@ -225,9 +250,15 @@ TEST_F(PressureDialogTest, SaveAndTestFailuresAreReported) {
     click("save_button");
     EXPECT_EQ(texts(), std::vector<std::string>{"Save: Config Saved"});
 
+    // A failed Test clears the reading: "7.000 bar" from an earlier Test must not stay as if it
+    // were this one's.
     const std::string unable = "Test: Unable to get sample from device";
-    type("test_edit", "untouched");
     for (int round = 0; round < 3; ++round) {
+        dev->force_result(CMD_READ_SENSORS, -1);
+        click("test_button");
+        const std::string reading = text("test_edit");
+        ASSERT_GT(reading.size(), 4u) << round;
+        EXPECT_EQ(reading.substr(reading.size() - 4), " bar") << round;
         messages.clear();
         if (round == 0) dev->fail_next(CMD_GET_CONFIG_BLOCK, 1, 4);
         if (round == 1) dev->force_result(CMD_GET_CONFIG_BLOCK, 0);  // a block of no bytes
@@ -237,7 +268,8 @@ TEST_F(PressureDialogTest, SaveAndTestFailuresAreReported) {
         }
         click("test_button");
         EXPECT_EQ(texts(), std::vector<std::string>{unable}) << round;
-        EXPECT_EQ(text("test_edit"), "untouched") << round;
+        EXPECT_EQ(text("test_edit"), "") << round;
+        dev->force_result(CMD_GET_CONFIG_BLOCK, -1);
     }
 }
 

@@ -1,11 +1,13 @@
 // Flow meter, cleaning, RS-232 and device identification dialogs against the virtual
 // instrument: what they show, the exact bytes they send, and how they fail.
+#include "config/rs232.h"
 #include "link/bytes.h"
 #include "settings_fixture.h"
 
 #include <QLabel>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -15,6 +17,7 @@ using CleaningDialogTest = SettingsDialogTest;
 using Rs232DialogTest = SettingsDialogTest;
 using IdentificationDialogTest = SettingsDialogTest;
 using EnterKeyTest = SettingsDialogTest;
+using FieldRulesTest = SettingsDialogTest;
 
 // ---- flow meter -------------------------------------------------------------------------------
 
@@ -23,12 +26,11 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
     const struct {
         const char* typed;
         uint32_t pulses;
-    } cases[] = {{"0", 0}, {"abc", 0}, {"-5", 0}, {"", 0}, {"5000000000", 4294967295u}, {"4294967297", 4294967295u},
-                 {"12345", 12345}};
+    } cases[] = {{"0", 0}, {"5000000000", 4294967295u}, {"4294967297", 4294967295u}, {" 12345 ", 12345}};
     for (const auto& c : cases) {
         dev->clear_requests();
         messages.clear();
-        QString shown;
+        QString shown, after;
         EXPECT_TRUE(drive(DIALOG_FLOW, [&](QDialog* d) {
             EXPECT_EQ(d->windowTitle(), QStringLiteral("Configure Flow Sensor"));
             QLineEdit* e = edit(d, "pulses_edit");
@@ -37,6 +39,7 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
             e->setText(QString::fromUtf8(c.typed));
             push(d, "save_button")->click();
             EXPECT_TRUE(d->isVisible());  // Save leaves the dialog open
+            after = e->text();
         }));
         auto sets = sent(CMD_SET_CONFIG_BLOCK);
         ASSERT_EQ(sets.size(), 1u) << c.typed;
@@ -46,6 +49,8 @@ TEST_F(FlowMeterDialogTest, ShowsTheStoredValueAndSavesWhatIsTypedWithTheDeviceB
         EXPECT_EQ(sent(CMD_GET_CONFIG_BLOCK).size(), 1u);
         ASSERT_EQ(messages.size(), 1u);
         expect_message(0, "Save", "Flow Meter Config Saved");
+        // After the save the field shows what the instrument holds, not what was typed.
+        EXPECT_EQ(after, QString::number(c.pulses)) << c.typed;
         if (c.pulses == 12345) {
             EXPECT_EQ(shown, QStringLiteral("4294967295"));  // what the case before saved
         }
@@ -88,13 +93,14 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_TRUE(waste->isChecked());  // any non-zero byte
         EXPECT_EQ(edit(d, "flow_time_edit")->text(), QStringLiteral("10"));
         EXPECT_EQ(edit(d, "speed_edit")->text(), QStringLiteral("250"));  // shown as stored
+        EXPECT_FALSE(red(edit(d, "speed_edit")));  // and saved as 100, not refused
         EXPECT_EQ(edit(d, "flush_edit")->text(), QStringLiteral("40"));
 
         edit(d, "flow_time_edit")->setText(QStringLiteral("4294967297"));  // not 1
         waste->setChecked(false);
         edit(d, "speed_edit")->setText(QStringLiteral("150"));
-        edit(d, "bleach_time_edit")->setText(QStringLiteral("abc"));
-        edit(d, "dwell_edit")->setText(QStringLiteral("-5"));
+        edit(d, "bleach_time_edit")->setText(QStringLiteral("0"));
+        edit(d, "dwell_edit")->setText(QStringLiteral(" 0"));
         edit(d, "flush_edit")->setText(QStringLiteral("70000"));
         push(d, "save_button")->click();
         // The read-back shows what was stored.
@@ -105,7 +111,6 @@ TEST_F(CleaningDialogTest, SavesClampedValuesFromZeroAndShowsWhatTheInstrumentSt
         EXPECT_EQ(edit(d, "dwell_edit")->text(), QStringLiteral("0"));
         EXPECT_TRUE(d->isVisible());
 
-        edit(d, "dwell_edit")->setText(QString());
         waste->setChecked(true);
         push(d, "save_button")->click();
     }));
@@ -197,10 +202,10 @@ TEST_F(Rs232DialogTest, TheRetiredProtocolIsAnnouncedOnceAndTheStoredLineSetting
 
 TEST_F(Rs232DialogTest, ChoosingAProtocolShowsItsDefaultsAndSendsNothing) {
     plug_and_open();
-    store_rs232(*dev, 300, 3, 5, 2, 7);  // nothing of it in the tables
+    store_rs232(*dev, 300, 3, 5, 2, 7);  // neither the baud rate nor the protocol in the tables
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_TRUE(messages.empty());  // an unknown protocol is shown as the first row, silently
-        EXPECT_EQ(selections(d), (QStringList{"1200", "5", "2", "Mark", "None"}));
+        EXPECT_TRUE(messages.empty());  // an unknown protocol is shown as itself, silently
+        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "5", "2", "Mark", "7 (not in list)"}));
         dev->clear_requests();
         QComboBox* protocol = combo(d, "protocol_box");
         protocol->setCurrentIndex(1);
@@ -221,22 +226,30 @@ TEST_F(Rs232DialogTest, ChoosingAProtocolShowsItsDefaultsAndSendsNothing) {
     EXPECT_EQ(sent(CMD_GET_RS232_CONFIG).size(), 1u);  // the read-back
 }
 
-TEST_F(Rs232DialogTest, AStoredRecordIsShownWithoutBeingResetAndAnUnknownBaudRateIsSavedAsTheFirstRow) {
+// What the instrument holds is shown as it is, and a Save that leaves a combo alone keeps it:
+// a baud rate of 300 is not turned into 1200, nor an unwritten record into the first rows.
+TEST_F(Rs232DialogTest, AStoredValueOutsideTheListsIsShownAsSuchAndKeptBySave) {
     plug_and_open();
-    store_rs232(*dev, 115200, 1, 7, 2, 3);
-    EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_EQ(selections(d), (QStringList{"115200", "7", "2", "Odd", "KESTRAVO"}));
-    }));
     store_rs232(*dev, 300, 4, 8, 1, 1);
     EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
-        EXPECT_EQ(selections(d), (QStringList{"1200", "8", "1", "None", "DU232ZI"}));
+        EXPECT_EQ(selections(d), (QStringList{"300 (not in list)", "8", "1", "None", "DU232ZI"}));
+        push(d, "save_button")->click();
+        EXPECT_EQ(selections(d)[0], QStringLiteral("300 (not in list)"));  // read back
+        combo(d, "baud_box")->setCurrentIndex(3);  // a row the operator picks replaces it
+        push(d, "save_button")->click();
+    }));
+    dev->with_firmware([](sim_firmware& fw) { std::fill(fw.settings.rs232.begin(), fw.settings.rs232.end(), 0xFF); });
+    EXPECT_TRUE(drive(DIALOG_RS232, [&](QDialog* d) {
+        EXPECT_EQ(selections(d), (QStringList{"(not set)", "(not set)", "(not set)", "(not set)", "(not set)"}));
         push(d, "save_button")->click();
     }));
     auto sets = sent(CMD_SET_RS232_CONFIG);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 1), 1200u);
-    EXPECT_EQ(get_u32le(frame_payload(sets[0]) + 8), 1u);
-    EXPECT_EQ(frame_payload(sets[0])[5], 4);
+    ASSERT_EQ(sets.size(), 3u);
+    EXPECT_EQ(payload(sets[0]), (std::vector<uint8_t>{0, 0x2C, 0x01, 0, 0, 4, 8, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(get_u32le(frame_payload(sets[1]) + 1), 9600u);
+    std::vector<uint8_t> blank(12, 0xFF);
+    blank[0] = 0;  // the instrument's byte is always sent as 0
+    EXPECT_EQ(payload(sets[2]), blank);
 }
 
 TEST_F(Rs232DialogTest, FailedReadsAndWrites) {
@@ -405,6 +418,50 @@ TEST_F(IdentificationDialogTest, FailuresOfTheReadsAndTheWrite) {
     EXPECT_FALSE(drive(DIALOG_IDENTIFICATION, [](QDialog*) {}));
     expect_message(0, "Configure Sensor Name", "Unable to retrieve Sensor Name from device");
     EXPECT_TRUE(sent(CMD_SET_DEVICE_INFO).empty());
+}
+
+// ---- fields that cannot be sent as typed -------------------------------------------------------
+
+// Typed as keys on this decimal-comma desktop: "10.000" (ten thousand) was stored as 0 pulses,
+// "12,5" as 125 (the comma dropped), "-5" as 5, "abc" or nothing as 0, each with "Saved". Now
+// the field keeps what was typed, red, says what it takes, and Save stays disabled.
+TEST_F(FieldRulesTest, TextThatIsNoNumberOfItsKindIsKeptRedAndBlocksSave) {
+    plug_and_open();
+    const struct {
+        int dialog;
+        const char* field;
+    } cases[] = {{DIALOG_FLOW, "pulses_edit"},      {DIALOG_CLEANING, "flow_time_edit"},
+                 {DIALOG_CLEANING, "speed_edit"},   {DIALOG_CLEANING, "flush_edit"},
+                 {DIALOG_IDENTIFICATION, "serial_edit"}};
+    for (const auto& c : cases) {
+        EXPECT_TRUE(drive(c.dialog, [&](QDialog* d) {
+            QLineEdit* e = edit(d, c.field);
+            const QString stored = e->text();
+            for (const char* bad : {"10.000", "12,5", "-5", "abc", "10000.5"}) {
+                e->clear();
+                QTest::keyClicks(e, QString::fromUtf8(bad));
+                EXPECT_EQ(e->text(), QString::fromUtf8(bad)) << c.field;
+                EXPECT_TRUE(red(e) && !push(d, "save_button")->isEnabled()) << c.field << " " << bad;
+                push(d, "save_button")->click();
+            }
+            if (c.dialog == DIALOG_FLOW) {
+                EXPECT_EQ(e->toolTip(), QStringLiteral("Datasheet estimates 10000 for water at 25C\nA whole number from 0 "
+                                                       "to 4294967295 (pulses per litre). A larger one is saved as 4294967295."));
+            }
+            e->clear();  // empty means 0 only for the serial number
+            EXPECT_EQ(red(e), c.dialog != DIALOG_IDENTIFICATION) << c.field;
+            e->setText(stored);
+            EXPECT_TRUE(!red(e) && push(d, "save_button")->isEnabled()) << c.field;
+            if (c.dialog == DIALOG_IDENTIFICATION) {  // the name: the factory settings' rule, with its reason
+                edit(d, "name_edit")->setText(QStringLiteral("ABCDEFGHIJKLMNOPQRSTU"));
+                EXPECT_EQ(edit(d, "name_edit")->toolTip(),
+                          QStringLiteral("Sensor name to display in Connect view\nAt most 20 printable ASCII characters "
+                                         "(one byte each)."));
+            }
+        }));
+    }
+    for (uint16_t set : {CMD_SET_CONFIG_BLOCK, CMD_SET_CLEANING_CONFIG, CMD_SET_DEVICE_INFO}) EXPECT_TRUE(sent(set).empty());
+    EXPECT_TRUE(messages.empty());
 }
 
 // ---- Enter ------------------------------------------------------------------------------------

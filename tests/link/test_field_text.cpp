@@ -77,4 +77,25 @@ TEST(FieldText, DecimalFieldsRefuseWhatIsNotFinite) {
     EXPECT_DOUBLE_EQ(v, 1e-21);
 }
 
+// Whether a field may be sent as typed: wholly a number of its kind, in its range.
+TEST(FieldText, RulesTakeOnlyWholeNumbersOfTheirKindWhateverTheDesktop) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    uint64_t u = 7;
+    double v = 7;
+    for (const char* bad : {"", "12,5", "-5", "+5", "2.5", "1e3", "0x10", "10.000"}) EXPECT_FALSE(field_whole(bad, &u)) << bad;
+    for (const char* bad : {"", "2,5", "1.5 bar", "0x10", "nan", "1e999", "0.000000000000000000000015"})  // the last: 26 characters
+        EXPECT_FALSE(field_decimal(bad, &v)) << bad;
+    EXPECT_EQ(u, 7u);
+    ASSERT_TRUE(field_whole(" 99999999999999999999999 ", &u) && field_decimal(" -2.5 ", &v));
+    EXPECT_EQ(u, UINT64_MAX);
+    EXPECT_EQ(v, -2.5);
+    const field_rule time{.min = 0, .max = 65535, .saturates = true};
+    const field_rule id{.min = 0, .max = 65535, .empty_is_zero = true};
+    const field_rule volume{.decimal = true, .min = 0, .max = 1000, .above_min = true};
+    EXPECT_TRUE(field_rule_accepts(time, "99999999999999999999999") && !field_rule_accepts(time, ""));
+    EXPECT_TRUE(field_rule_accepts(id, "") && !field_rule_accepts(id, "65536"));
+    EXPECT_TRUE(field_rule_accepts(volume, "0.5") && !field_rule_accepts(volume, "0") && !field_rule_accepts(volume, "1000.5"));
+}
+
 }  // namespace

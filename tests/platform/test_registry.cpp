@@ -138,6 +138,13 @@ TEST_F(RegistryTest, AKeyWrittenTwiceReadsWhatWasWrittenAndEveryOtherLineStaysBy
     ASSERT_EQ(registry_set_dword(KEY, "CLEAN", 0), 0);
     EXPECT_EQ(file_text(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\n"
                            "\"CLEAN\"=dword:00000000\n\"RUN_MODE\"=dword:00000004\n");
+
+    // A store cut short after a line that says it goes on: a new value must not become the
+    // rest of that line.
+    write_file("[HKEY_CURRENT_USER\\SOFTWARE\\Calderwyn\\Pellmark\\\\VELTRANIC]\n\"n\\\n");
+    ASSERT_EQ(registry_set_dword(KEY, "RUN_MODE", 6), 0);
+    ASSERT_EQ(registry_get_dword(KEY, "RUN_MODE", &v), 0);
+    EXPECT_EQ(v, 6u);
 }
 
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileWhole) {

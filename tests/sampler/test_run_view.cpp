@@ -121,6 +121,32 @@ TEST_F(RunViewTest, StartSendsTheTenBytesWithThePcTimeAndSavesTheSettings) {
     EXPECT_EQ(std::memcmp(s.bytes, expected, 6), 0);
 }
 
+// On a decimal-comma desktop "12,5" cartridges were started as 125 (the comma dropped) and a
+// volume of "2,5" as 2 litres. Such a field stays as typed, red, and holds Start back while the
+// mode uses it.
+TEST_F(RunViewTest, StartFieldsThatCannotBeSentAsTypedAreRedAndHoldStartBack) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    connect_to();
+    child<QComboBox>("mode_box")->setCurrentIndex(1);
+    const char* cases[][3] = {{"cartridges_edit", "12,5", "3"}, {"volume_edit", "2,5", "2.5"}, {"timeout_edit", "-5", "12"}};
+    for (const auto& c : cases) {
+        auto* e = child<QLineEdit>(c[0]);
+        e->clear();
+        QTest::keyClicks(e, QString::fromUtf8(c[1]));
+        EXPECT_EQ(e->text(), QString::fromUtf8(c[1]));
+        EXPECT_EQ(e->palette().color(QPalette::Text), QColor(255, 0, 0)) << c[0];
+        EXPECT_FALSE(push("start_button")->isEnabled()) << c[0];
+        QTest::mouseClick(push("start_button"), Qt::LeftButton);
+        e->setText(QString::fromUtf8(c[2]));
+    }
+    EXPECT_TRUE(sent(CMD_START_RUN).empty());
+    // A field the mode does not use holds nothing back.
+    child<QLineEdit>("volume_edit")->setText(QStringLiteral("abc"));
+    child<QComboBox>("mode_box")->setCurrentIndex(0);
+    EXPECT_TRUE(push("start_button")->isEnabled());
+}
+
 TEST_F(RunViewTest, SettingsThatCannotBeStoredAreSaidToBeLostOnceTheRunHasStarted) {
     connect_to();
     qputenv("XDG_CONFIG_HOME", "/dev/null/config");  // no folder can be made there

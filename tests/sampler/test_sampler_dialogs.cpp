@@ -134,6 +134,9 @@ TEST_F(ScheduleDialogTest, SaveSendsUsedRowsInTimeOrderAndShowsWhatTheInstrument
     EXPECT_EQ(edit("volume", 2)->text(), QStringLiteral("2.5"));
     EXPECT_TRUE(check("row_check", 1)->isChecked() && check("row_check", 2)->isChecked());
     EXPECT_TRUE(check("clean_check", 2)->isChecked());
+    // What the instrument holds, not what was typed: 300 samples and 70000 minutes were clamped.
+    EXPECT_EQ(edit("samples", 2)->text(), QStringLiteral("255"));
+    EXPECT_EQ(edit("timeout", 1)->text(), QStringLiteral("255"));
     for (int n = 3; n <= 15; ++n) {
         EXPECT_FALSE(check("row_check", n)->isChecked()) << n;
         EXPECT_EQ(edit("offset", n)->text(), QStringLiteral("0")) << n;
@@ -142,6 +145,40 @@ TEST_F(ScheduleDialogTest, SaveSendsUsedRowsInTimeOrderAndShowsWhatTheInstrument
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Save");
     EXPECT_EQ(messages[0].text, "Schedule saved");
+}
+
+// Typed as keys on a decimal-comma desktop, "12,5" minutes went out as 125 and "2,5" litres as
+// 2. A field of a row in use that cannot be sent as typed stays as typed, red, and blocks Save;
+// the rows not in use are not sent, so their fields do not count.
+TEST_F(ScheduleDialogTest, FieldsOfRowsInUseThatCannotBeSentAsTypedAreRedAndBlockSave) {
+    decimal_comma_locale comma;
+    ASSERT_DECIMAL_COMMA(comma);
+    connect_to();
+    open();
+    for (int n = 1; n <= 15; ++n) check("row_check", n)->setChecked(false);
+    fill(2, "10", "1", "1.0", "1");
+    auto* save_button = named<QPushButton>("save_button");
+    const char* cases[][3] = {{"offset", "12,5", "10"}, {"samples", "-5", "1"}, {"volume", "2,5", "1.0"}, {"volume", "-1", "1.0"}};
+    dev->clear_requests();
+    for (const auto& c : cases) {
+        QLineEdit* e = edit(c[0], 2);
+        e->clear();
+        QTest::keyClicks(e, QString::fromUtf8(c[1]));
+        EXPECT_EQ(e->text(), QString::fromUtf8(c[1]));
+        EXPECT_EQ(e->palette().color(QPalette::Text), QColor(255, 0, 0)) << c[0] << " " << c[1];
+        EXPECT_FALSE(save_button->isEnabled()) << c[0] << " " << c[1];
+        save();
+        e->setText(QString::fromUtf8(c[2]));
+    }
+    EXPECT_TRUE(sent(CMD_SET_SCHEDULE).empty());
+    // A row not in use may hold anything; ticking it makes its fields count.
+    edit("offset", 5)->setText(QStringLiteral("abc"));
+    EXPECT_TRUE(save_button->isEnabled());
+    check("row_check", 5)->setChecked(true);
+    EXPECT_FALSE(save_button->isEnabled());
+    check("row_check", 5)->setChecked(false);
+    save();
+    ASSERT_EQ(sent(CMD_SET_SCHEDULE).size(), 1u);
 }
 
 TEST_F(ScheduleDialogTest, StartOptionsPickersAndTheirLimits) {
@@ -357,6 +394,33 @@ TEST_F(ClockDialogTest, SetNowSendsPickedOrLocalWallClockFields) {
     EXPECT_EQ(messages[0].text, "Failed to set RTC time");
 }
 
+// 19/01/2038 23:59:59 went out and came back as the instrument's generic refusal. A moment the
+// clock cannot hold is refused before anything is sent, and the range is named.
+TEST_F(ClockDialogTest, AMomentTheClockCannotHoldIsRefusedAndTheRangeNamed) {
+    connect_to();
+    std::unique_ptr<QDialog> d(clock_dialog_open(window));
+    d->show();
+    auto* set_button = child<QPushButton>(d.get(), QStringLiteral("set_button"));
+    child<QDateEdit>(d.get(), QStringLiteral("date_edit"))->setDate(QDate(2038, 1, 19));
+    child<QTimeEdit>(d.get(), QStringLiteral("time_edit"))->setTime(QTime(23, 59, 59));
+    QTest::mouseClick(set_button, Qt::LeftButton);
+    set_zone("UTC0");
+    pc_clock_pin(2208988800u);  // the PC's clock at 01/01/2040 is no better
+    QTest::mouseClick(child<QRadioButton>(d.get(), QStringLiteral("pc_time_radio")), Qt::LeftButton);
+    QTest::mouseClick(set_button, Qt::LeftButton);
+    EXPECT_TRUE(sent(CMD_SET_CLOCK).empty());
+    ASSERT_EQ(messages.size(), 2u);
+    for (const auto& m : messages)
+        EXPECT_EQ(m.caption + ": " + m.text, "Save: The clock can hold a time between 01/01/1970 00:00:00 and "
+                                             "19/01/2038 03:14:07. The clock was not set.");
+    // The last moment itself is sent.
+    QTest::mouseClick(child<QRadioButton>(d.get(), QStringLiteral("this_time_radio")), Qt::LeftButton);
+    child<QTimeEdit>(d.get(), QStringLiteral("time_edit"))->setTime(QTime(3, 14, 7));
+    QTest::mouseClick(set_button, Qt::LeftButton);
+    ASSERT_EQ(sent(CMD_SET_CLOCK).size(), 1u);
+    EXPECT_EQ(frame_payload(sent(CMD_SET_CLOCK)[0])[4], 19);
+}
+
 TEST_F(ClockDialogTest, ClosingWhileAClockReadWaitsForItsLateAnswer) {
     connect_to();
     in_modal(
@@ -423,6 +487,16 @@ TEST_F(CartridgeDialogTest, RefusalsCancelAndFailures) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, "Reset");
     EXPECT_EQ(messages[0].text, "The cartridge ID must be a number from 0 to 65535.");
+    // Typed as keys, "12,5" is not taken as 125: it stays, red, and OK refuses it the same way.
+    id_edit(d.get())->clear();
+    QTest::keyClicks(id_edit(d.get()), QStringLiteral("12,5"));
+    EXPECT_EQ(id_edit(d.get())->text(), QStringLiteral("12,5"));
+    EXPECT_EQ(id_edit(d.get())->palette().color(QPalette::Text), QColor(255, 0, 0));
+    press(d.get(), "ok_button");
+    EXPECT_TRUE(sent(CMD_SET_CARTRIDGE).empty());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, "The cartridge ID must be a number from 0 to 65535.");
+    messages.pop_back();
     // Cancel: nothing sent, result 2.
     press(d.get(), "cancel_button");
     EXPECT_EQ(d->result(), CARTRIDGE_DIALOG_CANCEL);
