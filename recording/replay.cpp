@@ -133,6 +133,11 @@ std::mutex g_bus_lock;  // guards everything below
 std::vector<watcher*> g_watchers;
 std::string g_problem;
 std::vector<std::shared_ptr<replay_file>> g_files;
+// Watchers are called outside the lock; a stop waits until no call is under way, so no watcher
+// is called once its stop has returned (its user data may be freed then).
+std::condition_variable g_calls_done;
+int g_calls = 0;
+thread_local bool t_calling = false;
 
 void note_problem(const std::string& text) {
     std::lock_guard l(g_bus_lock);
@@ -145,9 +150,16 @@ void notify(const std::vector<std::pair<uint32_t, std::string>>& events) {
     {
         std::lock_guard l(g_bus_lock);
         for (watcher* w : g_watchers) copy.push_back(*w);
+        ++g_calls;
     }
+    const bool outer = !t_calling;
+    t_calling = true;
     for (const auto& [code, path] : events)
         for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
+    if (outer) t_calling = false;
+    std::lock_guard l(g_bus_lock);
+    --g_calls;
+    g_calls_done.notify_all();
 }
 
 // ---- paths ------------------------------------------------------------------------------------
@@ -758,8 +770,10 @@ void* replay_watch_start(void*, hid_watch_fn fn, void* user) {
 void replay_watch_stop(void*, void* token) {
     auto* w = static_cast<watcher*>(token);
     {
-        std::lock_guard l(g_bus_lock);
+        std::unique_lock l(g_bus_lock);
         std::erase(g_watchers, w);
+        // A watcher that stops itself from inside its own call cannot wait for that call.
+        if (!t_calling) g_calls_done.wait(l, [] { return g_calls == 0; });
     }
     delete w;
 }

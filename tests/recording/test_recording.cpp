@@ -407,6 +407,33 @@ TEST_F(RecordingTest, ReplayBringsBackArrivalsRemovalsAndPacing) {
         link_close();
     }
     hid_bus_unwatch(watch);
+
+    // A watcher whose stop has returned is never called again (its data may be gone): the stop
+    // waits for the removal being told, and the arrival after it is not told to it.
+    replay_bus_reset();
+    struct slow_watch {
+        std::atomic<bool> inside{false}, freed{false};
+        std::atomic<int> calls_after_free{0};
+    } slow;
+    watch = hid_bus_watch(
+        [](void* user, uint32_t, const char*) {
+            auto* w = static_cast<slow_watch*>(user);
+            if (w->freed) ++w->calls_after_free;
+            w->inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (w->freed) ++w->calls_after_free;
+        },
+        &slow);
+    ASSERT_EQ(link_open(("replay:" + file + "?fast").c_str(), 300), 0);
+    f = request(CMD_GET_STATUS);
+    EXPECT_EQ(link_transact(f), LINK_OK);
+    link_close();
+    for (int waited = 0; !slow.inside && waited < 5000; waited += 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(slow.inside);
+    hid_bus_unwatch(watch);
+    slow.freed = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(slow.calls_after_free.load(), 0);
 }
 
 #ifndef _WIN32
