@@ -292,7 +292,9 @@ void trend_plot::paintEvent(QPaintEvent*) {
             if (stale_ && !held_) colour.setAlpha(80);  // no longer live: drawn pale
             p.save();
             p.setClipRect(g.band[curves_[size_t(c)].band].adjusted(-1, -1, 1, 1));
-            p.setPen(QPen(colour, 1.6));
+            // One-pixel lines: a day's trend is thousands of segments, and a wider smoothed pen
+            // costs some 30 times as much to paint (bench/app_bench.cpp, BM_TrendPaint).
+            p.setPen(QPen(colour, 0));
             p.setBrush(colour);
             paint_curve(p, g, c);
             p.restore();
