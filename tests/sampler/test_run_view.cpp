@@ -319,6 +319,17 @@ TEST_F(RunViewTest, TheTrendFollowsEachRunBreaksWhereAnswersStopAndSavesAsText) 
     EXPECT_LT(plot->live().t_end(), 3.0);
 }
 
+TEST_F(RunViewTest, ALongRunStatusWrapsInsteadOfBeingCut) {
+    connect_to();
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.error_flag = 1; });
+    ASSERT_TRUE(wait_until([&] { return text("run_status_line") == "Run Status: Errors in previous cartridge: see View/Diagnostics"; }));
+    auto* line = child<QLabel>("run_status_line");
+    ASSERT_GT(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << "fits on one line: nothing tested";
+    EXPECT_GE(line->height(), line->heightForWidth(line->width()));
+    // The lines under it are not covered.
+    EXPECT_GE(child<QLabel>("flow_line")->y(), line->y() + line->heightForWidth(line->width()));
+}
+
 TEST_F(RunViewTest, StoredSettingsFillTheForm) {
     store("RUN_MODE", 255);
     store("NUM_SAMPLES", 300);  // read modulo 256
