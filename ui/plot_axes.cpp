@@ -42,6 +42,15 @@ double plot_tick_step(double span, int intervals) {
     return 10 * power;
 }
 
+double plot_tick_step_within(double lo, double hi, int intervals) {
+    double step = plot_tick_step(hi - lo, intervals);
+    for (int k = intervals * 2; k <= intervals * 8; k *= 2) {
+        if (!(step > 0) || std::floor(hi / step) - std::ceil(lo / step) >= 1) break;
+        step = plot_tick_step(hi - lo, k);
+    }
+    return step;
+}
+
 QString plot_number(double v) {
     char buf[32];
     text_format(buf, sizeof buf, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);

@@ -21,6 +21,9 @@ QColor plot_grid_colour();
 // A step of 1, 2 or 5 times a power of ten that splits span into at most `intervals` pieces
 // (about that many: at least intervals / 2.5). 1 for a span that is empty or not finite.
 double plot_tick_step(double span, int intervals = 5);
+// The same for the range lo..hi, made finer (up to 8 times as many pieces) until at least two
+// ticks fall inside it: a narrow band with a single label cannot be read.
+double plot_tick_step_within(double lo, double hi, int intervals);
 // A tick label: "%g" in the C conventions, with a value within rounding of 0 written as 0.
 QString plot_number(double v);
 

@@ -263,7 +263,7 @@ void trend_plot::paintEvent(QPaintEvent*) {
             p.drawLine(QPointF(px, band.top()), QPointF(px, band.bottom()));
         }
         const int value_ticks = std::clamp(int(band.height() / (fm.height() * 1.8)), 2, 5);
-        plot_draw_y_ticks(p, band, g.y[b], plot_tick_step(g.y[b].hi - g.y[b].lo, value_ticks), pal);
+        plot_draw_y_ticks(p, band, g.y[b], plot_tick_step_within(g.y[b].lo, g.y[b].hi, value_ticks), pal);
         p.setPen(pal.color(QPalette::Text));
         p.drawRect(band);
         // The band's unit, inside its top-left corner.

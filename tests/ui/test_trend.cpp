@@ -293,4 +293,17 @@ TEST(TrendPlot, ReadsOutUnderTheMouseAndHoldsItsPictureWhilePaused) {
     EXPECT_TRUE(mid.startsWith(QStringLiteral("2:4"))) << mid.toStdString();  // 2 h 4x min into the run
 }
 
+TEST(PlotAxes, TickStepsAreOneTwoOrFiveAndANarrowRangeStillGetsTwoTicks) {
+    EXPECT_DOUBLE_EQ(plot_tick_step(10, 5), 2);
+    EXPECT_DOUBLE_EQ(plot_tick_step(0.7, 5), 0.2);
+    EXPECT_DOUBLE_EQ(plot_tick_step(3600, 6), 1000);
+    EXPECT_DOUBLE_EQ(plot_tick_step(0, 5), 1);
+    EXPECT_DOUBLE_EQ(plot_tick_step(NAN, 5), 1);
+    // 12.149 to 12.161 V in a band with room for two labels: 0.01 would give only 12.15.
+    const double step = plot_tick_step_within(12.149, 12.161, 2);
+    EXPECT_GE(std::floor(12.161 / step) - std::ceil(12.149 / step), 1) << step;
+    EXPECT_DOUBLE_EQ(plot_tick_step_within(0, 10, 2), 5);  // two ticks already: unchanged
+    EXPECT_EQ(plot_number(0.1 + 0.2 - 0.3), QStringLiteral("0"));
+}
+
 }  // namespace
