@@ -53,6 +53,10 @@ std::vector<tour_step> tour_opening(const tour_context& t) {
                 QApplication::sendEvent(plot, &move);
             }
             tour_save(main, "04d-run-view-trend");
+            if (auto* plot = view()->findChild<trend_plot*>(QStringLiteral("trend"))) {
+                QEvent leave(QEvent::Leave);  // the mouse goes: the later pictures show no cursor
+                QApplication::sendEvent(plot, &leave);
+            }
         },
         [=] {
             // File > Save Trend... writes it as comma-separated text.
