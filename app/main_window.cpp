@@ -74,6 +74,7 @@ void build_menu(QMainWindow* w) {
     add_item(file, "&Disconnect", ID_FILE_DISCONNECT);
     file->addSeparator();
     add_item(file, "&Save Log...", ID_FILE_SAVE_LOG);
+    add_item(file, "Save &Trend...", ID_FILE_SAVE_TREND);
     file->addSeparator();
     add_item(file, "&Export Settings...", ID_FILE_EXPORT_SETTINGS);
     add_item(file, "&Import Settings...", ID_FILE_IMPORT_SETTINGS);
@@ -208,6 +209,8 @@ void main_menu_update(int view_id, int running) {
     const bool busy = (view_id == VIEW_RUN || view_id == VIEW_DIAGNOSTICS) && running == 1;
     enable(ID_FILE_DISCONNECT, view_id != VIEW_CONNECT && !busy);
     enable(ID_FILE_SAVE_LOG, view_id == VIEW_RUN && !busy);
+    // A trend is worth saving most while the instrument runs.
+    enable(ID_FILE_SAVE_TREND, view_id == VIEW_RUN || view_id == VIEW_DIAGNOSTICS);
     enable(ID_VIEW_RUN, view_id != VIEW_CONNECT);
     enable(ID_VIEW_DIAGNOSTICS, view_id != VIEW_CONNECT);
     for (const configure_item& item : CONFIGURE_ITEMS) enable(item.command, view_id != VIEW_CONNECT && !busy);
@@ -263,6 +266,7 @@ void main_command(int id) {
             main_show_identity(0);
             return;
         case ID_FILE_SAVE_LOG:
+        case ID_FILE_SAVE_TREND:
             if (current_view) current_view->command(id);
             return;
         case ID_VIEW_RUN:

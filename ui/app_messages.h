@@ -43,6 +43,7 @@ constexpr int ID_FILE_EXIT = 61;
 constexpr int ID_FILE_SAVE_LOG = 64;
 constexpr int ID_FILE_EXPORT_SETTINGS = 1101;
 constexpr int ID_FILE_IMPORT_SETTINGS = 1102;
+constexpr int ID_FILE_SAVE_TREND = 65;  // the run and diagnostics views' trend, as comma-separated text
 constexpr int ID_VIEW_RUN = 373;
 constexpr int ID_VIEW_DIAGNOSTICS = 372;
 constexpr int ID_CONFIGURE_IDENTIFICATION = 30;
