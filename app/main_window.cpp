@@ -2,6 +2,7 @@
 
 #include "app/connect_view.h"
 #include "app/record_menu.h"
+#include "backup/settings_transfer_dialog.h"
 #include "link/discovery.h"
 #include "link/identity.h"
 #include "link/link.h"
@@ -74,6 +75,10 @@ void build_menu(QMainWindow* w) {
     add_item(file, "&Disconnect", ID_FILE_DISCONNECT);
     file->addSeparator();
     add_item(file, "&Save Log...", ID_FILE_SAVE_LOG);
+    add_item(file, "Save &Trend...", ID_FILE_SAVE_TREND);
+    file->addSeparator();
+    add_item(file, "&Export Settings...", ID_FILE_EXPORT_SETTINGS);
+    add_item(file, "&Import Settings...", ID_FILE_IMPORT_SETTINGS);
     file->addSeparator();
     add_item(file, "E&xit", ID_FILE_EXIT);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
@@ -206,9 +211,13 @@ void main_menu_update(int view_id, int running) {
     const bool busy = (view_id == VIEW_RUN || view_id == VIEW_DIAGNOSTICS) && running == 1;
     enable(ID_FILE_DISCONNECT, view_id != VIEW_CONNECT && !busy);
     enable(ID_FILE_SAVE_LOG, view_id == VIEW_RUN && !busy);
+    // A trend is worth saving most while the instrument runs.
+    enable(ID_FILE_SAVE_TREND, view_id == VIEW_RUN || view_id == VIEW_DIAGNOSTICS);
     enable(ID_VIEW_RUN, view_id != VIEW_CONNECT);
     enable(ID_VIEW_DIAGNOSTICS, view_id != VIEW_CONNECT);
     for (const configure_item& item : CONFIGURE_ITEMS) enable(item.command, view_id != VIEW_CONNECT && !busy);
+    enable(ID_FILE_EXPORT_SETTINGS, view_id != VIEW_CONNECT && !busy);
+    enable(ID_FILE_IMPORT_SETTINGS, view_id != VIEW_CONNECT && !busy);
     enable(ID_HELP_ABOUT, true);
 }
 
@@ -259,6 +268,7 @@ void main_command(int id) {
             main_show_identity(0);
             return;
         case ID_FILE_SAVE_LOG:
+        case ID_FILE_SAVE_TREND:
             if (current_view) current_view->command(id);
             return;
         case ID_VIEW_RUN:
@@ -271,6 +281,13 @@ void main_command(int id) {
             return;
         case ID_HELP_ABOUT:
             about_dialog_run(g_main);
+            return;
+        case ID_FILE_EXPORT_SETTINGS:
+            ui_open_dialog(DIALOG_EXPORT_SETTINGS, g_main, 0);
+            return;
+        case ID_FILE_IMPORT_SETTINGS:
+            // A restored identification renames the instrument: the title follows.
+            if (ui_open_dialog(DIALOG_IMPORT_SETTINGS, g_main, 0) == SETTINGS_IMPORT_IDENTITY) main_show_identity(1);
             return;
         default:
             break;

@@ -1,5 +1,6 @@
 // The one place that knows every view and dialog of the program: it fills the window table.
 #include "app/main_window.h"
+#include "backup/settings_transfer_dialog.h"
 #include "config/cleaning_dialog.h"
 #include "config/factory_dialog.h"
 #include "config/flow_meter_dialog.h"
@@ -33,6 +34,9 @@ void app_register_windows() {
     // Maintenance.
     ui_register_dialog(DIALOG_TASKS, tasks_dialog_run);
     ui_register_dialog(DIALOG_UPGRADE, [](QWidget* owner, uintptr_t mode) { return upgrade_dialog_run(owner, uint32_t(mode)); });
+    // Every stored setting at once: backup and restore.
+    ui_register_dialog(DIALOG_EXPORT_SETTINGS, [](QWidget* owner, uintptr_t) { return settings_export_run(owner); });
+    ui_register_dialog(DIALOG_IMPORT_SETTINGS, [](QWidget* owner, uintptr_t) { return settings_import_run(owner); });
     // Motors and the pressure sensor.
     ui_register_dialog(DIALOG_MOTORS, motor_dialog_run);
     ui_register_dialog(DIALOG_PRESSURE, pressure_dialog_run);

@@ -2,6 +2,7 @@
 
 #include "link/command_frame.h"
 #include "link/field_text.h"
+#include "platform/pc_clock.h"
 
 #include <cstring>
 
@@ -10,6 +11,11 @@ namespace {
 constexpr const char* BACKUP_KIND = "veltranic-settings-backup";
 
 }  // namespace
+
+std::string backup_local_time() {
+    const pc_local_time t = pc_clock_local();
+    return text_printf("%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
 
 int backup_read_instrument(instrument_snapshot& out, int* failed) {
     instrument_snapshot s;

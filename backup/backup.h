@@ -30,6 +30,9 @@ struct instrument_snapshot {
 // (*failed names the block, or -1 for the identity).
 int backup_read_instrument(instrument_snapshot& out, int* failed);
 
+// The PC's local time now as ISO 8601 ("2026-12-08T14:30:00"), a backup's `created_local`.
+std::string backup_local_time();
+
 // The backup document. `created_utc` is the PC's clock in UTC seconds, `created_local` its
 // local time as ISO 8601.
 json backup_document(const instrument_snapshot& snapshot, const std::string& tool_version, uint32_t created_utc,
@@ -68,3 +71,13 @@ settings_write_result backup_restore_block(const restore_block& block, bool fact
 // sent 60, holds 50", "no answer from the instrument (link failure)", "the instrument refused
 // (result code 4)", ...).
 std::string settings_write_text(const settings_write_result& result, const settings_block& wanted);
+
+// The texts of File > Export Settings... and Import Settings....
+constexpr const char* BACKUP_EXPORT_CAPTION = "Export Settings";
+constexpr const char* BACKUP_IMPORT_CAPTION = "Import Settings";
+constexpr const char* BACKUP_FILE_TITLE = "Settings Backup File";
+constexpr const char* BACKUP_FILE_FILTER = "Settings Backups (*.json);;All Files (*.*)";
+constexpr const char* BACKUP_READ_FAILED = "Can't read the settings from the instrument.";
+constexpr const char* BACKUP_NOTHING_TO_CHANGE = "Nothing to change: the instrument holds every setting of the backup.";
+constexpr const char* BACKUP_ALL_WRITTEN = "Every block written and read back.";
+constexpr const char* BACKUP_NOT_ALL_WRITTEN = "Not every block was written: the list says which and why.";

@@ -518,6 +518,13 @@ const char* settings_block_name(settings_block_id id) {
     return id >= 0 && id < SETTINGS_BLOCK_COUNT ? BLOCK_NAMES[id] : "";
 }
 
+const char* settings_block_title(settings_block_id id) {
+    static const char* const TITLES[SETTINGS_BLOCK_COUNT] = {"Flow Meter", "Stabilization & Cleaning", "RS232",
+                                                             "Device Identification", "Motors", "Pressure Sensor",
+                                                             "Schedule"};
+    return id >= 0 && id < SETTINGS_BLOCK_COUNT ? TITLES[id] : "";
+}
+
 size_t settings_block_size(settings_block_id id) { return block_size_of(id); }
 
 bool settings_block_find(std::string_view name, settings_block_id* out) {

@@ -26,6 +26,8 @@ constexpr int SETTINGS_BLOCK_COUNT = 7;
 
 // "flow-meter", "cleaning", "rs232", "identification", "motors", "pressure", "schedule".
 const char* settings_block_name(settings_block_id id);
+// The block as a window names it ("Flow Meter", "Stabilization & Cleaning", ...).
+const char* settings_block_title(settings_block_id id);
 // The bytes a block's records take (the motors' five records together).
 size_t settings_block_size(settings_block_id id);
 bool settings_block_find(std::string_view name, settings_block_id* out);

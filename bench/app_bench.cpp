@@ -1,5 +1,6 @@
 // One rebuild of the connect view's list with 1 and with 4 virtual instruments attached: each
-// is opened, asked for its identity and closed again.
+// is opened, asked for its identity and closed again. Also: the run view's first sample-log
+// pass, upgrade throughput, and one paint of a trend after a minute and after a day.
 #include "app/connect_view.h"
 #include "app/main_window.h"
 #include "instrument/sim_bus.h"
@@ -7,6 +8,7 @@
 #include "link/commands.h"
 #include "link/link.h"
 #include "maintenance/upgrade.h"
+#include "ui/trend_plot.h"
 #include "ui/view.h"
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include <chrono>
 
 #include <QApplication>
+#include <QImage>
 
 #include <benchmark/benchmark.h>
 
@@ -111,6 +114,22 @@ void BM_UpgradeThroughput(benchmark::State& state) {
 
 }  // namespace
 
+// One paint of the run view's trend, after a minute and after a whole day at one sample a second
+// (three curves, 620 x 250 pixels): the cost of the plot's one paint a second.
+void BM_TrendPaint(benchmark::State& state) {
+    trend_plot plot;
+    plot.set_curves({{"Volume", "litre", "%.3f", 0}, {"Flow rate", "litre/min", "%.2f", 1}, {"Max pressure", "bar", "%.3f", 2}});
+    plot.resize(620, 250);
+    for (int t = 0; t < state.range(0); ++t) {
+        const float v[3] = {float(t % 900) * 0.01f, t % 900 ? 24.0f : NAN, 1.0f + float(t % 900) * 0.001f};
+        plot.add_at(t, v);
+    }
+    QImage image(plot.size(), QImage::Format_RGB32);
+    for (auto _ : state) plot.render(&image);
+    state.counters["buckets"] = plot.live().size();
+}
+
+BENCHMARK(BM_TrendPaint)->Arg(60)->Arg(86400)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::none))->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpgradeThroughput)->Arg(int(sim_latency::usb_full_speed))->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SampleLogFirstPass)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,7 +1,10 @@
 // The diagnostics view's drain of 1000 waiting log records, from the view's creation until the
 // last record is on screen, against its floor of 1000 x (the 2 ms pause + one exchange), with no
-// latency and under the USB full-speed model; and the Tasks dialog filling its 16 rows under the
-// USB model, alone and while the view drains a flood.
+// latency and under the USB full-speed model, with the GUI thread's CPU time spent meanwhile; the
+// GUI thread's CPU time while the view takes a flood for seconds on end; and the Tasks dialog
+// filling its 16 rows under the USB model, alone and while the view drains a flood.
+//
+// The main window is shown (offscreen): what the list costs is mostly its painting.
 #include "app/main_window.h"
 #include "instrument/sim_bus.h"
 #include "link/link.h"
@@ -12,6 +15,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -20,6 +24,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 namespace {
 
@@ -27,6 +32,13 @@ using steady = std::chrono::steady_clock;
 constexpr int RECORDS = 1000;
 
 double ms_since(steady::time_point t0) { return std::chrono::duration<double, std::milli>(steady::now() - t0).count(); }
+
+// CPU time of the calling thread (the GUI thread here), ms.
+double thread_cpu_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
 
 // The instrument's log: exactly `n` records waiting, numbered from 2, nothing being read.
 void waiting_records(sim_device& dev, int n) {
@@ -55,7 +67,7 @@ int last_counter(QTreeWidget* list) {
 
 void BM_DiagDrainThousandRecords(benchmark::State& state) {
     const auto latency = sim_latency(state.range(0));
-    double took_total = 0, floor_total = 0, worst_pct = -100, exchange_total = 0;
+    double took_total = 0, floor_total = 0, worst_pct = -100, exchange_total = 0, gui_cpu_total = 0;
     int runs = 0, rows = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -64,17 +76,20 @@ void BM_DiagDrainThousandRecords(benchmark::State& state) {
         auto dev = sim_bus_add();
         dev->set_latency(latency);
         auto* window = new main_window;
+        window->show();
         link_open(dev->path().c_str(), LINK_TIMEOUT_CONNECT_MS);
         const double exchange = exchange_us(*dev);
         waiting_records(*dev, RECORDS);
         state.ResumeTiming();
 
         const auto t0 = steady::now();
+        const double cpu0 = thread_cpu_ms();
         main_switch_view(VIEW_DIAGNOSTICS);
         QTreeWidget* list = main_current_view()->findChild<QTreeWidget*>(QStringLiteral("log_list"));
         // Sleeps until the next posted row: a busy loop here would take a core from the poller.
         while (last_counter(list) != RECORDS + 1) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const double took_ms = ms_since(t0);
+        gui_cpu_total += thread_cpu_ms() - cpu0;
 
         state.PauseTiming();
         const double floor_ms = RECORDS * (2.0 + exchange / 1000.0);
@@ -95,6 +110,68 @@ void BM_DiagDrainThousandRecords(benchmark::State& state) {
     state.counters["worst_over_floor_pct"] = worst_pct;
     state.counters["exchange_us"] = exchange_total / runs;
     state.counters["rows"] = rows;
+    // GUI-thread CPU per drain of 1000 records, and as a share of one core over the drain.
+    state.counters["gui_cpu_ms"] = gui_cpu_total / runs;
+    state.counters["gui_cpu_pct"] = 100.0 * gui_cpu_total / took_total;
+}
+
+// Counts the paints of one widget.
+class paint_counter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return QObject::eventFilter(watched, e);
+    }
+};
+
+// The view taking a flood for a few seconds (no latency: about 470 records a second; the USB
+// model: about 110), once it is in full swing: the
+// records the instrument handed out, the GUI thread's CPU time per 1000 of them and as a share of
+// one core, and how often the log list was painted.
+void BM_DiagFloodGuiCpu(benchmark::State& state) {
+    sim_bus_install();
+    sim_bus_reset();
+    sim_device_config config;
+    config.firmware.diag.flood = true;
+    auto dev = sim_bus_add(config);
+    dev->set_latency(sim_latency(state.range(0)));
+    dev->with_firmware([](sim_firmware& fw) { std::fill(std::begin(fw.diag.filters), std::end(fw.diag.filters), uint8_t(7)); });
+    auto* window = new main_window;
+    window->show();
+    link_open(dev->path().c_str(), LINK_TIMEOUT_CONNECT_MS);
+    main_switch_view(VIEW_DIAGNOSTICS);
+    QEventLoop warm;
+    QTimer::singleShot(1500, &warm, &QEventLoop::quit);
+    warm.exec();
+    paint_counter painted;
+    main_current_view()->findChild<QTreeWidget*>(QStringLiteral("log_list"))->viewport()->installEventFilter(&painted);
+    double cpu_total = 0, wall_total = 0;
+    uint64_t records = 0;
+    for (auto _ : state) {
+        uint64_t served0 = 0, served1 = 0;
+        dev->with_firmware([&](sim_firmware& fw) { served0 = fw.diag.served; });
+        const auto t0 = steady::now();
+        const double cpu0 = thread_cpu_ms();
+        // The event loop runs as the program's would, asleep between events: a loop of
+        // processEvents calls here would spin and count its own spinning.
+        QEventLoop loop;
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+        cpu_total += thread_cpu_ms() - cpu0;
+        wall_total += ms_since(t0);
+        dev->with_firmware([&](sim_firmware& fw) { served1 = fw.diag.served; });
+        records += served1 - served0;
+    }
+    state.counters["records_per_s"] = double(records) / (wall_total / 1000.0);
+    state.counters["gui_cpu_ms_per_1000"] = records ? cpu_total * 1000.0 / double(records) : 0;
+    state.counters["gui_cpu_pct"] = 100.0 * cpu_total / wall_total;
+    state.counters["list_paints_per_s"] = painted.paints / (wall_total / 1000.0);
+    delete window;
+    link_close();
+    sim_bus_reset();
 }
 
 // Opens the Tasks dialog over the view and returns how long it took until its 16 rows were
@@ -170,5 +247,7 @@ BENCHMARK(BM_DiagDrainThousandRecords)
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_DiagFloodGuiCpu)->Arg(int(sim_latency::none))->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DiagFloodGuiCpu)->Arg(int(sim_latency::usb_full_speed))->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TasksDialogSixteenRows)->Arg(0)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TasksDialogSixteenRows)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();

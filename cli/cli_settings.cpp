@@ -73,11 +73,6 @@ int write_failed(cli_session& s, const std::string& what, const settings_write_r
     return w.code == SETTINGS_NEEDS_FACTORY ? CLI_USAGE : CLI_REFUSED;
 }
 
-std::string local_time_iso() {
-    const pc_local_time t = pc_clock_local();
-    return text_printf("%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
-
 }  // namespace
 
 int cli_settings_get(cli_session& s) {
@@ -160,7 +155,7 @@ int cli_backup(cli_session& s) {
         return cli_failed(s, what.c_str(), r);
     }
     const std::string text =
-        json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), local_time_iso()));
+        json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), backup_local_time()));
     if (s.o.file == "-") {
         s.io.out << text;
         return CLI_OK;

@@ -1,6 +1,7 @@
 #include "config/calibration_plot.h"
 
 #include "link/field_text.h"
+#include "ui/plot_axes.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -16,26 +17,7 @@ const QColor WORST_COLOUR(220, 0, 0);
 const QColor FIT_COLOUR(20, 60, 160);
 const QColor STORED_COLOUR(130, 130, 130);
 const QColor RESIDUAL_COLOUR(230, 140, 0);
-const QColor GRID_COLOUR(225, 225, 225);
-
 constexpr int LEFT = 44, RIGHT = 12, TOP = 26, BOTTOM = 46;
-constexpr int MAX_TICKS = 64;
-
-// A tick step of 1, 2 or 5 times a power of ten giving about five intervals.
-double tick_step(double span) {
-    if (!(span > 0) || !std::isfinite(span)) return 1;
-    const double raw = span / 5;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0})
-        if (raw <= m * power) return m * power;
-    return 10 * power;
-}
-
-QString number(double v) {
-    char buf[32];
-    text_format(buf, sizeof buf, "%g", std::fabs(v) < 1e-12 ? 0.0 : v);
-    return QString::fromLatin1(buf);
-}
 
 }  // namespace
 
@@ -119,29 +101,10 @@ void calibration_plot::paintEvent(QPaintEvent*) {
     const QRectF area = plot_area();
     const QFontMetrics fm(font());
 
-    // Grid and tick labels.
-    p.setPen(QPen(GRID_COLOUR, 1));
-    const double xs = tick_step(r_.x1 - r_.x0), ys = tick_step(r_.y1 - r_.y0);
-    // The tick loops stop after a fixed count and when a step no longer moves the value, so no
-    // range, however odd, can keep the painting going.
-    int ticks = 0;
-    for (double x = std::ceil(r_.x0 / xs) * xs; x <= r_.x1 + 1e-9 && x + xs != x && ticks < MAX_TICKS; x += xs, ++ticks) {
-        const double px = to_pixels(x, 0).x();
-        p.setPen(QPen(GRID_COLOUR, 1));
-        p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
-        p.setPen(palette().color(QPalette::Text));
-        const QString t = number(x);
-        p.drawText(QPointF(px - fm.horizontalAdvance(t) / 2.0, area.bottom() + fm.ascent() + 3), t);
-    }
-    ticks = 0;
-    for (double y = std::ceil(r_.y0 / ys) * ys; y <= r_.y1 + 1e-9 && y + ys != y && ticks < MAX_TICKS; y += ys, ++ticks) {
-        const double py = to_pixels(0, y).y();
-        p.setPen(QPen(GRID_COLOUR, 1));
-        p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
-        p.setPen(palette().color(QPalette::Text));
-        const QString t = number(y);
-        p.drawText(QPointF(area.left() - fm.horizontalAdvance(t) - 4, py + fm.ascent() / 2.0 - 1), t);
-    }
+    // Grid and tick labels, as every plot of the tool draws them.
+    const plot_scale x{r_.x0, r_.x1, area.left(), area.right()}, y{r_.y0, r_.y1, area.bottom(), area.top()};
+    plot_draw_x_ticks(p, area, x, plot_tick_step(r_.x1 - r_.x0), palette());
+    plot_draw_y_ticks(p, area, y, plot_tick_step(r_.y1 - r_.y0), palette());
     p.setPen(palette().color(QPalette::Text));
     p.drawRect(area);
     p.drawText(QPointF(area.right() - fm.horizontalAdvance(QStringLiteral("volt")), area.bottom() + 2 * fm.height() + 1),
@@ -197,7 +160,7 @@ void calibration_plot::paintEvent(QPaintEvent*) {
         p.setBrush(Qt::NoBrush);
         // The number below and to the right of its point, away from a rising line, on a patch
         // of the background, and inside the plot.
-        const QString label = number(i + 1);
+        const QString label = plot_number(i + 1);
         QRectF box(at.x() + 5, at.y() + 3, fm.horizontalAdvance(label) + 4, fm.height());
         if (box.right() > area.right()) box.moveRight(at.x() - 5);
         if (box.bottom() > area.bottom()) box.moveBottom(at.y() - 3);

@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <chrono>
 #include <clocale>
@@ -112,27 +113,51 @@ double cpu_seconds() {
 #endif
 }
 
+// Runs then once ready holds, looking every 50 ms on the event loop; after limit_ms it says what
+// it waited for and ends the program.
+void when_ready(std::function<bool()> ready, std::function<void()> then, const char* what, int limit_ms = 15000) {
+    if (ready()) return then();
+    if (limit_ms <= 0) {
+        std::fprintf(stderr, "measure-cpu: gave up waiting for %s\n", what);
+        QApplication::exit(1);
+        return;
+    }
+    QTimer::singleShot(50, [=] { when_ready(ready, then, what, limit_ms - 50); });
+}
+
 void measure_cpu(int seconds) {
-    tour_click_row(connect_view_list(main_current_view()), 0, true);
-    QTimer::singleShot(1500, [seconds] {
+    // The instruments are listed, and connected to, while the event loop runs: wait for each.
+    auto listed = [] {
+        QTreeWidget* list = connect_view_list(main_current_view());
+        return list && list->topLevelItemCount() > 0;
+    };
+    auto run_view_shown = [] {
         auto* v = main_current_view();
-        v->findChild<QComboBox*>(QStringLiteral("mode_box"))->setCurrentIndex(1);
-        v->findChild<QLineEdit*>(QStringLiteral("cartridges_edit"))->setText(QStringLiteral("200"));
-        v->findChild<QLineEdit*>(QStringLiteral("volume_edit"))->setText(QStringLiteral("20"));
-        v->findChild<QPushButton*>(QStringLiteral("start_button"))->click();
-        const double cpu0 = cpu_seconds();
-        QElapsedTimer wall;
-        wall.start();
-        QTimer::singleShot(seconds * 1000, [cpu0, wall] {
-            const double cpu = cpu_seconds() - cpu0;
-            const double secs = double(wall.elapsed()) / 1000.0;
-            auto* view = main_current_view();
-            const QString state = view->findChild<QLabel*>(QStringLiteral("state_line"))->text();
-            std::printf("cpu %.3f s over %.1f s = %.3f%% of one core (last state: %s)\n", cpu, secs, 100.0 * cpu / secs,
-                        state.toUtf8().constData());
-            QApplication::exit(0);
-        });
-    });
+        return v && v->view_id() == VIEW_RUN && v->findChild<QComboBox*>(QStringLiteral("mode_box"));
+    };
+    when_ready(listed, [=] {
+        tour_click_row(connect_view_list(main_current_view()), 0, true);
+        when_ready(run_view_shown, [seconds] {
+            auto* v = main_current_view();
+            v->findChild<QComboBox*>(QStringLiteral("mode_box"))->setCurrentIndex(1);
+            v->findChild<QLineEdit*>(QStringLiteral("cartridges_edit"))->setText(QStringLiteral("200"));
+            v->findChild<QLineEdit*>(QStringLiteral("volume_edit"))->setText(QStringLiteral("20"));
+            v->findChild<QPushButton*>(QStringLiteral("start_button"))->click();
+            const double cpu0 = cpu_seconds();
+            QElapsedTimer wall;
+            wall.start();
+            QTimer::singleShot(seconds * 1000, [cpu0, wall] {
+                const double cpu = cpu_seconds() - cpu0;
+                const double secs = double(wall.elapsed()) / 1000.0;
+                auto* view = main_current_view();
+                auto* state_line = view ? view->findChild<QLabel*>(QStringLiteral("state_line")) : nullptr;
+                const QString state = state_line ? state_line->text() : QStringLiteral("(no run view)");
+                std::printf("cpu %.3f s over %.1f s = %.3f%% of one core (last state: %s)\n", cpu, secs, 100.0 * cpu / secs,
+                            state.toUtf8().constData());
+                QApplication::exit(0);
+            });
+        }, "the run view");
+    }, "the instrument in the list");
 }
 
 }  // namespace

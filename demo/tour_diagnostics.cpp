@@ -1,7 +1,8 @@
 // The tour's chapter of the diagnostics view and the task monitor: the instrument's log during a
 // run, with a restart, information, an error and (once the Tasks dialog has turned Debug on for
-// one task) its debug records; the Tasks dialog; the saved log; the LED on the panel; the
-// panel's Faults tab with faults aimed at commands the view does not poll.
+// one task) its debug records; the Tasks dialog; the readings' trend across a silence of the
+// instrument; the saved log; the LED on the panel; the panel's Faults tab with faults aimed at
+// commands the view does not poll.
 #include "app/main_window.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
@@ -65,6 +66,17 @@ std::vector<tour_step> tour_diagnostics(const tour_context& t) {
         },
         [=] { tour_wait_ms(3500); },
         [=] { tour_save(main, "50-diagnostics-view"); },
+        [=] {
+            // The instrument falls silent for a while: the readings go stale, and their trend
+            // breaks there rather than drawing a line across the silence.
+            if (auto dev = sim_bus_find("sim:1")) dev->set_never_answer(true);
+        },
+        [=] { tour_wait_ms(2500); },
+        [=] {
+            if (auto dev = sim_bus_find("sim:1")) dev->set_never_answer(false);
+        },
+        [=] { tour_wait_ms(4000); },
+        [=] { tour_save(main, "55-diagnostics-view-trend"); },
         [=] {
             ui_set_file_hook([](QWidget*, const ui_file_request&) { return tour_file("diagnostics.log"); });
             tour_save_next_modal("53-diagnostics-saved");

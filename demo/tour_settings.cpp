@@ -5,9 +5,11 @@
 #include "app/connect_view.h"
 #include "app/main_window.h"
 #include "demo/tour.h"
+#include "instrument/sim_bus.h"
 #include "link/discovery.h"
 #include "recording/replay.h"
 #include "ui/app_messages.h"
+#include "ui/dialog_helpers.h"
 #include "ui/view.h"
 
 #include <QApplication>
@@ -122,6 +124,29 @@ std::vector<tour_step> tour_settings(const tour_context& t) {
                 d->close();
             });
             main_command(ID_CONFIGURE_IDENTIFICATION);
+        },
+        [] {
+            // A backup of every setting, then a setting changed on the instrument (as a repair
+            // would), then the backup's preview: what a restore would write.
+            const QString path = tour_file("sampler-01-settings.json");
+            ui_set_file_hook([path](QWidget*, const ui_file_request&) { return path; });
+            tour_save_modal_when([] { return qobject_cast<QMessageBox*>(top_modal()) != nullptr; }, "49a-settings-exported");
+            main_command(ID_FILE_EXPORT_SETTINGS);
+            if (auto dev = sim_bus_find("sim:1")) dev->with_firmware([](sim_firmware& fw) { fw.settings.cleaning[5] = 40; });
+            QTimer::singleShot(400, [] {
+                QPointer<QWidget> d = top_modal();
+                if (!d) return;
+                tour_save(d, "49b-import-settings-preview");
+                tour_save_modal_when([] { return qobject_cast<QMessageBox*>(top_modal()) != nullptr; },
+                                     "49c-import-settings-written");
+                QTimer::singleShot(0, [d] {
+                    if (d) d->findChild<QPushButton*>(QStringLiteral("write_button"))->click();
+                    if (d) tour_save(d, "49d-import-settings-outcome");
+                    if (d) d->close();
+                });
+            });
+            main_command(ID_FILE_IMPORT_SETTINGS);
+            ui_set_file_hook({});
         },
         [] { main_command(ID_FILE_DISCONNECT); },
         [view] { tour_click_row(connect_view_list(view()), row_of("sim:1"), false); },

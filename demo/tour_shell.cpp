@@ -1,10 +1,11 @@
-// The tour's first and last chapters: the connect view, the run view during a run and the
-// About box; then the removal of the connected instrument and a firmware upgrade.
+// The tour's first and last chapters: the connect view, the run view during a run with its
+// trend, and the About box; then the removal of the connected instrument and a firmware upgrade.
 #include "app/connect_view.h"
 #include "app/main_window.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
 #include "ui/dialog_helpers.h"
+#include "ui/trend_plot.h"
 #include "ui/view.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 
@@ -43,6 +45,26 @@ std::vector<tour_step> tour_opening(const tour_context& t) {
         [=] { tour_save(main, "04b-run-view-pumping"); },
         [=] { tour_wait_ms(14000); },
         [=] { tour_save(main, "04c-run-view-log-record"); },
+        [=] {
+            // The run's trend with the mouse over it: the time there and the values under it.
+            if (auto* plot = view()->findChild<trend_plot*>(QStringLiteral("trend"))) {
+                const QPointF at(plot->width() * 0.3, plot->height() / 2.0);
+                QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(plot, &move);
+            }
+            tour_save(main, "04d-run-view-trend");
+            if (auto* plot = view()->findChild<trend_plot*>(QStringLiteral("trend"))) {
+                QEvent leave(QEvent::Leave);  // the mouse goes: the later pictures show no cursor
+                QApplication::sendEvent(plot, &leave);
+            }
+        },
+        [=] {
+            // File > Save Trend... writes it as comma-separated text.
+            ui_set_file_hook([](QWidget*, const ui_file_request&) { return tour_file("run-trend.csv"); });
+            tour_save_next_modal("04e-run-view-trend-saved");
+            main_command(ID_FILE_SAVE_TREND);
+            ui_set_file_hook({});
+        },
         [=] {
             tour_save_next_modal("05-about-connected");
             main_command(ID_HELP_ABOUT);

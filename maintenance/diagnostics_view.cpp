@@ -1,5 +1,6 @@
 #include "maintenance/diagnostics_view.h"
 
+#include "link/bytes.h"
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "maintenance/diagnostics.h"
@@ -10,13 +11,18 @@
 #include "ui/modal.h"
 #include "ui/poller.h"
 #include "ui/stale_watch.h"
+#include "ui/trend_plot.h"
 #include "ui_diagnostics_view.h"
 
 #include <QFile>
+#include <QScrollBar>
+#include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -30,6 +36,17 @@ QString g_save_path;  // the last chosen file, offered again for the rest of the
 std::atomic<bool> g_pause_display{false};
 
 int diag_poller(worker_thread* self);
+
+// Rows that arrive wait and reach the list together, at most this often: a list repainted for
+// every record of a flood took most of a core.
+constexpr int ROW_BATCH_MS = 33;
+
+// The readings the view shows, plotted since it opened.
+const std::vector<trend_curve> DIAG_TREND_CURVES = {
+    {"Voltage", "V", "%.2f", 0},
+    {"Temperature", "C", "%.2f", 1},
+    {"Humidity", "%", "%.2f", 2},
+};
 
 class diagnostics_view : public app_view {
 public:
@@ -46,8 +63,27 @@ public:
         std::memset(cache.bytes, 0, sizeof cache.bytes);
         ui_set_text_fmt(ui.rh_edit, "%s", "unavailable");
         g_pause_display.store(false);
+        ui.trend->set_curves(DIAG_TREND_CURVES);
+        ui.trend->set_empty_note(QStringLiteral("The readings show here as they arrive"));
+        row_timer.setSingleShot(true);
+        row_timer.setInterval(ROW_BATCH_MS);
+        connect(&row_timer, &QTimer::timeout, this, [this] { flush_rows(); });
+        // Whether the list follows the newest row is the operator's choice, made by scrolling: away
+        // from the end it stops, back at the end it follows again. A list that grows or shrinks
+        // meanwhile keeps following.
+        QScrollBar* bar = ui.log_list->verticalScrollBar();
+        connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+            if (!scrolling_list) follow_rows = value >= bar->maximum();
+        });
+        connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+            if (!follow_rows || scrolling_list) return;
+            scrolling_list = true;
+            bar->setValue(maximum);
+            scrolling_list = false;
+        });
         connect(ui.pause_check, &QCheckBox::toggled, this, [this](bool on) {
             g_pause_display.store(on);
+            ui.trend->set_held(on);  // the plot holds as the fields do
             if (!on) poller.wake();  // deliver what waited meanwhile now, not at the next cycle
         });
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
@@ -59,6 +95,8 @@ public:
             ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
             ui.stale_label->setVisible(s);
             for (QWidget* w : {ui.state_edit, ui.voltage_edit, ui.temp_edit, ui.rh_edit}) w->setEnabled(!s);
+            ui.trend->set_stale(s);
+            if (s) ui.trend->add_gap();
         });
         connect(ui.led_button, &QPushButton::clicked, this, [this] { ui_await(this, [] { diag_toggle_led(); }); });
         poller.start(this, diag_poller);
@@ -67,6 +105,12 @@ public:
     void shutdown() override {
         alive = false;
         poller.stop();
+        row_timer.stop();
+        pending_rows.clear();
+    }
+
+    void command(int id) override {
+        if (id == ID_FILE_SAVE_TREND) trend_plot_save_csv(this, ui.trend);
     }
 
     // A status record read by the poller. While the display is paused the fields stay as they
@@ -74,6 +118,7 @@ public:
     // the configuration items all the same.
     void show_status(const diag_status_cache& fresh) {
         stale->answered();
+        take_trend_sample(fresh);
         if (!ui.pause_check->isChecked()) {
             const diag_readings_update u = diag_readings_compare(cache, fresh);
             if (u.state) ui_set_text_fmt(ui.state_edit, "%s", u.state_text.c_str());
@@ -104,24 +149,86 @@ public:
         append_row(row);
     }
 
+    // A row waits for the next batch.
     void append_row(const diag_row& row) {
+        pending_rows.push_back(row);
+        if (!row_timer.isActive()) row_timer.start();
+    }
+
+    // The rows that waited, appended in the order they came; the oldest rows go so that the list
+    // keeps its newest DIAG_LOG_MAX_ROWS. The list follows the newest row only while the operator
+    // has not scrolled away from the end: scrolled up to read, the rows on show stay put.
+    void flush_rows() {
+        row_timer.stop();
+        if (pending_rows.empty()) return;
         QTreeWidget* list = ui.log_list;
-        while (list->topLevelItemCount() >= DIAG_LOG_MAX_ROWS) delete list->takeTopLevelItem(0);
-        const int n = list->topLevelItemCount();
-        if (ui_list_cell_fmt(list, n, 0, row.colour, "%s", row.cells[0].c_str()) != n) return;
-        for (int c = 1; c < DIAG_LOG_COLUMN_COUNT; ++c) ui_list_cell_fmt(list, n, c, 0, "%s", row.cells[c].c_str());
-        QTreeWidgetItem* item = list->topLevelItem(n);
-        const diag_rgb rgb = diag_colour_rgb(row.colour);
-        const QBrush brush{QColor(rgb.red, rgb.green, rgb.blue)};
-        for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) item->setForeground(c, brush);
-        list->scrollToItem(item);
-        if (n < 3) ui_list_fit_columns(list);  // the first rows show what widths the texts take
+        const bool follow = follow_rows;
+        QTreeWidgetItem* top = follow ? nullptr : list->itemAt(QPoint(1, 1));
+        const int before = list->topLevelItemCount();
+        const size_t first = pending_rows.size() > size_t(DIAG_LOG_MAX_ROWS) ? pending_rows.size() - DIAG_LOG_MAX_ROWS : 0;
+        const int keep = DIAG_LOG_MAX_ROWS - int(pending_rows.size() - first);
+        list->setUpdatesEnabled(false);
+        while (list->topLevelItemCount() > keep) {
+            QTreeWidgetItem* gone = list->takeTopLevelItem(0);
+            if (gone == top) top = nullptr;
+            delete gone;
+        }
+        QList<QTreeWidgetItem*> items;
+        items.reserve(qsizetype(pending_rows.size() - first));
+        for (size_t i = first; i < pending_rows.size(); ++i) items.append(make_item(pending_rows[i]));
+        pending_rows.clear();
+        list->addTopLevelItems(items);
+        if (before < 3) ui_list_fit_columns(list);  // the first rows show what widths the texts take
+        list->setUpdatesEnabled(true);
+        scrolling_list = true;
+        if (follow) list->scrollToBottom();
+        else if (top) list->scrollToItem(top, QAbstractItemView::PositionAtTop);
+        else list->scrollToTop();
+        scrolling_list = false;
     }
 
     Ui::diagnostics_view_form ui;
 
+protected:
+    // The trend takes the top of the right-hand side, half the view's height within limits, and the
+    // log list the rest.
+    void resizeEvent(QResizeEvent* e) override {
+        app_view::resizeEvent(e);
+        const int x = ui.log_list->x(), w = std::max(0, width() - x);
+        const int plot_h = std::clamp(height() / 2, 160, 420);
+        ui.trend->setGeometry(x, 0, w, plot_h);
+        ui.log_list->setGeometry(x, plot_h + 4, w, std::max(0, height() - plot_h - 4));
+    }
+
 private:
+    // A row of the list, as the operator sees it: its six cells, its colour, its row value.
+    static QTreeWidgetItem* make_item(const diag_row& row) {
+        auto* item = new QTreeWidgetItem;
+        const diag_rgb rgb = diag_colour_rgb(row.colour);
+        const QBrush brush{QColor(rgb.red, rgb.green, rgb.blue)};
+        for (int c = 0; c < DIAG_LOG_COLUMN_COUNT; ++c) {
+            item->setText(c, QString::fromUtf8(row.cells[c].c_str()));
+            item->setForeground(c, brush);
+        }
+        item->setData(0, Qt::UserRole, QVariant::fromValue<qulonglong>(row.colour));
+        return item;
+    }
+
+    // Every status read adds the readings to the trend, paused or not (a paused plot holds its
+    // picture and shows what came meanwhile on release). A reading its field cannot show (not
+    // finite, or too wide for it) is a gap, never a spike.
+    void take_trend_sample(const diag_status_cache& s) {
+        const diag_reading kinds[3] = {diag_reading::voltage, diag_reading::temperature, diag_reading::humidity};
+        float values[3];
+        for (int i = 0; i < 3; ++i) {
+            const float v = get_f32le(s.bytes + 4 + 4 * i);
+            values[i] = diag_reading_text(kinds[i], v) == "----" ? NAN : v;
+        }
+        ui.trend->add(values);
+    }
+
     void on_clear() {
+        flush_rows();  // what arrived before the question is shown, and cleared or kept with the rest
         if (ui_message_fmt(this, "Clear", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
                            "This will permanently wipe the diagnostic log on the sensor. Are you sure you want to do this?") !=
             UI_IDYES)
@@ -135,9 +242,11 @@ private:
         });
         if (ui_window_gone(this)) return;
         if (result == 0) {
+            pending_rows.clear();
             ui.log_list->clear();
             shown_any = false;
         }
+        flush_rows();
         rereading_after_failed_clear = result != 0 && ui.log_list->topLevelItemCount() > 0;
         if (alive) poller.start(this, diag_poller);
         if (result != 0) ui_message_fmt(this, "Clear", UI_MB_OK, "%s", "Unable to clear log");
@@ -153,6 +262,7 @@ private:
         const QString path = ui_file_dialog(this, request);
         if (path.isEmpty()) return;
         g_save_path = path;
+        flush_rows();
         // The rows exactly as shown.
         std::vector<diag_row> rows;
         const QTreeWidget* list = ui.log_list;
@@ -178,6 +288,10 @@ private:
     bool shown_any = false;  // last_counter belongs to a row shown since the list was last emptied
     bool alive = true;
     ui_stale_watch* stale = nullptr;
+    std::vector<diag_row> pending_rows;  // arrived, not in the list yet
+    bool follow_rows = true;              // the list shows its newest row
+    bool scrolling_list = false;          // the view itself scrolls the list, not the operator
+    QTimer row_timer;
     ui_poller poller;
 };
 
@@ -203,6 +317,7 @@ int diag_poller(worker_thread* self) {
         if (worker_thread_stopping(self)) return 0;
         diag_refresh_readings(self);
         steady::time_point refreshed = steady::now();
+        bool drained = false;
         while (started) {
             if (worker_thread_pause(self)) return 0;
             if (g_pause_display.load()) break;
@@ -214,7 +329,10 @@ int diag_poller(worker_thread* self) {
             if (diag_log_read(record) != 0) break;
             diag_row row = diag_row_from_record(record);
             ui_poll_post(self, [window, row = std::move(row)] { static_cast<diagnostics_view*>(window)->show_row(row); });
+            drained = true;
         }
+        // The instrument has nothing more for now: the last rows show at once.
+        if (drained) ui_poll_post(self, [window] { static_cast<diagnostics_view*>(window)->flush_rows(); });
         if (worker_thread_stopping(self)) return 0;
         worker_thread_wait(self, 500);
         if (worker_thread_stopping(self)) return 0;

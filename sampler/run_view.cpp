@@ -15,10 +15,13 @@
 #include "ui/modal.h"
 #include "ui/poller.h"
 #include "ui/stale_watch.h"
+#include "ui/trend_plot.h"
 #include "ui_run_view.h"
 
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -31,6 +34,14 @@ QString g_save_path;  // the last chosen file, offered again for the rest of the
 
 int run_view_poll(worker_thread* self);
 
+// The run's trend: what the status lines show, against time since the run started.
+const std::vector<trend_curve> RUN_TREND_CURVES = {
+    {"Volume", "litre", "%.3f", 0},
+    {"Flow rate", "litre/min", "%.2f", 1},
+    {"Max pressure", "bar", "%.3f", 2},
+};
+const char* const RUN_TREND_EMPTY = "The trend of a run shows here once it starts";
+
 class run_view : public app_view {
 public:
     explicit run_view(QWidget* parent) : app_view(parent, VIEW_RUN) {
@@ -38,6 +49,8 @@ public:
         init_layout(ui.panel_label, ui.sample_list);
         for (const run_mode_row& m : RUN_MODES) ui.mode_box->addItem(QString::fromUtf8(m.text));
         ui_list_columns(ui.sample_list, SAMPLE_LOG_COLUMNS, SAMPLE_LOG_COLUMN_COUNT);
+        ui.trend->set_curves(RUN_TREND_CURVES);
+        ui.trend->set_empty_note(QString::fromLatin1(RUN_TREND_EMPTY));
         // Nothing typed is dropped: "12,5" or "2,5" is red and keeps Start disabled.
         ui_number_field(ui.cartridges_edit, FORM_COUNT_RULE);
         ui_number_field(ui.volume_edit, FORM_VOLUME_RULE);
@@ -62,6 +75,29 @@ public:
         ui.stale_label->setVisible(s);
         ui.status_group->setEnabled(!s);
         ui.cartridge_display->setEnabled(!s);
+        // The trend breaks where the answers stopped, and is drawn pale until they come again.
+        ui.trend->set_stale(s);
+        if (s && trend_running) ui.trend->add_gap();
+    }
+
+    // A status of the poller, on the trend: a run that starts empties it, and every status
+    // during the run adds the volume, the flow rate from its slope and the maximum pressure. The
+    // last run stays on show once it has ended.
+    void take_trend_sample(const status_record& s) {
+        const bool running = run_enable_rules(s, 0).running == 1;
+        if (!running) {
+            trend_running = false;
+            return;
+        }
+        if (!trend_running) {
+            ui.trend->restart();
+            flow_slope.reset();
+            trend_running = true;
+        }
+        const double t = ui.trend->now();
+        const float volume = get_f32le(s.bytes + 16), pressure = get_f32le(s.bytes + 20);
+        const float values[3] = {volume, flow_slope.add(t, volume), pressure};
+        ui.trend->add_at(t, values);
     }
 
     void shutdown() override {
@@ -71,6 +107,7 @@ public:
 
     void command(int id) override {
         if (id == ID_FILE_SAVE_LOG) sample_log_save(this);
+        if (id == ID_FILE_SAVE_TREND) trend_plot_save_csv(this, ui.trend);
     }
 
     // Rows arrive from the poller in record order: a new row at index n, or the newest row
@@ -89,6 +126,19 @@ public:
     status_record run_status;
     bool alive = true;
     ui_stale_watch* stale = nullptr;
+    bool trend_running = false;  // the trend holds the run in progress
+    trend_slope flow_slope;
+
+protected:
+    // The trend takes the top of the right-hand side, half the view's height within limits, and
+    // the sample log the rest.
+    void resizeEvent(QResizeEvent* e) override {
+        app_view::resizeEvent(e);
+        const int x = ui.sample_list->x(), w = std::max(0, width() - x);
+        const int plot_h = std::clamp(height() / 2, 160, 420);
+        ui.trend->setGeometry(x, 0, w, plot_h);
+        ui.sample_list->setGeometry(x, plot_h + 4, w, std::max(0, height() - plot_h - 4));
+    }
 
 private:
     void start_poller() {
@@ -220,6 +270,7 @@ void run_view_take_status(app_view* view, const status_record& status) {
     if (!v) return;
     v->run_status = status;
     v->stale->answered();
+    v->take_trend_sample(status);
     run_view_show_status(v);
     run_view_update_controls(v);
 }

@@ -32,12 +32,18 @@ constexpr int DIALOG_CLOCK = 164;
 constexpr int DIALOG_IDENTIFICATION = 201;
 constexpr int DIALOG_TASKS = 208;
 constexpr int DIALOG_UPGRADE = 370;
+// Dialogs of this tool's own, beyond the numbered templates.
+constexpr int DIALOG_EXPORT_SETTINGS = 1001;
+constexpr int DIALOG_IMPORT_SETTINGS = 1002;
 
 // Menu command ids.
 constexpr int ID_CANCEL = 2;
 constexpr int ID_FILE_DISCONNECT = 60;
 constexpr int ID_FILE_EXIT = 61;
 constexpr int ID_FILE_SAVE_LOG = 64;
+constexpr int ID_FILE_EXPORT_SETTINGS = 1101;
+constexpr int ID_FILE_IMPORT_SETTINGS = 1102;
+constexpr int ID_FILE_SAVE_TREND = 65;  // the run and diagnostics views' trend, as comma-separated text
 constexpr int ID_VIEW_RUN = 373;
 constexpr int ID_VIEW_DIAGNOSTICS = 372;
 constexpr int ID_CONFIGURE_IDENTIFICATION = 30;

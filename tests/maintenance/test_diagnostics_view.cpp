@@ -7,8 +7,13 @@
 
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+
+#include "ui/trend_plot.h"
 
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 namespace {
@@ -326,6 +331,128 @@ TEST_F(DiagViewTest, SaveWritesTheRowsAsShownAndReportsOnlyRealSuccess) {
     child<QPushButton>("save_button")->click();
     EXPECT_EQ(read(target), captions);
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DiagViewTest, RowsArriveInBatchesInOrderWithin201RowsAndAreSavedAsShown) {
+    sim_device_config c;
+    sim_diag_fill(c.firmware.diag, 600);
+    connect_to(c);
+    show_diagnostics();
+    int largest_batch = 0, batches = 0;
+    QObject::connect(log()->model(), &QAbstractItemModel::rowsInserted, [&](const QModelIndex&, int first, int last) {
+        largest_batch = std::max(largest_batch, last - first + 1);
+        ++batches;
+    });
+    // The GUI thread is held while the poller reads on: hundreds of rows arrive at once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(wait_until([&] { return last_counter() == newest(); }, 10000));
+    EXPECT_EQ(newest(), 601);
+    EXPECT_EQ(rows(), DIAG_LOG_MAX_ROWS);
+    EXPECT_EQ(counters(), consecutive(newest() - 200, newest()));
+    EXPECT_GT(largest_batch, 1) << "every row on its own";
+    EXPECT_LT(batches, 601);
+    int errors = 0, restarts = 0;
+    for (int r = 0; r < rows(); ++r) {
+        const QTreeWidgetItem* item = log()->topLevelItem(r);
+        const bool restart = item->text(5).contains(QStringLiteral("Restarted after reset"));
+        const bool error = !restart && item->text(2) == QStringLiteral("E");
+        errors += error;
+        restarts += restart;
+        EXPECT_EQ(rgb(item, 5), (std::array<int, 3>{error ? 255 : 0, 0, restart ? 255 : 0})) << r;
+        EXPECT_EQ(ui_list_row_value(log(), r), restart ? DIAG_COLOUR_RESET : error ? DIAG_COLOUR_ERROR : DIAG_COLOUR_PLAIN) << r;
+    }
+    EXPECT_GT(errors, 0);
+    EXPECT_EQ(restarts, 1);
+
+    // More in small batches, each a few records: the same order and limit.
+    for (int i = 0; i < 5; ++i) {
+        add_records(7);
+        settle(40);
+    }
+    ASSERT_TRUE(wait_until([&] { return last_counter() == newest(); }, 5000));
+    EXPECT_EQ(counters(), consecutive(newest() - 200, newest()));
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("diag.log"));
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return target; });
+    child<QPushButton>("save_button")->click();
+    std::string expected = "Counter,Task ID,Severity,Function,Line,Message\n";
+    for (int r = 0; r < rows(); ++r) expected += row_text(r) + "\n";
+    std::ifstream in(target.toStdString(), std::ios::binary);
+    std::stringstream saved;
+    saved << in.rdbuf();
+    EXPECT_EQ(saved.str(), expected);
+}
+
+TEST_F(DiagViewTest, ScrolledUpTheListKeepsItsPlaceAndFollowsAgainAtTheEnd) {
+    sim_device_config c;
+    sim_diag_fill(c.firmware.diag, 300);
+    connect_to(c);
+    show_diagnostics();
+    ASSERT_TRUE(wait_until([&] { return last_counter() == newest(); }, 10000));
+    QScrollBar* bar = log()->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the list does not scroll: nothing tested";
+    EXPECT_EQ(bar->value(), bar->maximum()) << "the newest row in sight";
+
+    // Scrolled up to read: new rows (and the oldest going) leave the rows on show where they are.
+    bar->setValue(bar->maximum() / 2);
+    settle(20);
+    const QString reading = log()->itemAt(1, 1)->text(0);
+    add_records(25);
+    ASSERT_TRUE(wait_until([&] { return last_counter() == newest(); }, 5000));
+    settle(100);
+    EXPECT_EQ(log()->itemAt(1, 1)->text(0), reading);
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_EQ(counters(), consecutive(newest() - 200, newest()));
+
+    // Back at the end: it follows the newest row again.
+    bar->setValue(bar->maximum());
+    add_records(25);
+    ASSERT_TRUE(wait_until([&] { return last_counter() == newest(); }, 5000));
+    settle(100);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    QTreeWidgetItem* newest_row = log()->topLevelItem(rows() - 1);
+    EXPECT_TRUE(log()->viewport()->rect().intersects(log()->visualItemRect(newest_row)));
+}
+
+TEST_F(DiagViewTest, TheReadingsTrendHoldsWhilePausedAndBreaksWhereAnswersStop) {
+    connect_to();
+    show_diagnostics();
+    auto* plot = child<trend_plot>("trend");
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(wait_until([&] { return plot->live().size() >= 2; }));
+    const trend_bucket& first = plot->live().bucket(0);
+    EXPECT_FLOAT_EQ(first.lo[0], 12.2f);  // the stepped clock keeps the readings still
+    EXPECT_FLOAT_EQ(first.lo[1], 17.5f);
+    EXPECT_FLOAT_EQ(first.lo[2], 45.0f);
+
+    // Paused: the picture holds while the readings are still taken; released, it shows them all.
+    child<QCheckBox>("pause_check")->click();
+    const int held = plot->shown().size();
+    ASSERT_TRUE(wait_until([&] { return plot->live().size() >= held + 2; }));
+    EXPECT_EQ(plot->shown().size(), held);
+    child<QCheckBox>("pause_check")->click();
+    EXPECT_EQ(plot->shown().size(), plot->live().size());
+
+    // No answers for a while: a gap, then the readings again.
+    dev->set_never_answer(true);
+    ASSERT_TRUE(wait_until([&] { return child<QLabel>("stale_label")->isVisible(); }, 5000));
+    const int gap = plot->live().size() - 1;
+    for (int c = 0; c < 3; ++c) EXPECT_TRUE(plot->live().bucket(gap).flags[c] & TREND_BROKEN) << c;
+    dev->set_never_answer(false);
+    ASSERT_TRUE(wait_until([&] { return plot->live().size() > gap + 1; }, 8000));
+    EXPECT_FLOAT_EQ(plot->live().bucket(gap + 1).lo[0], 12.2f);
+
+    // File > Save Trend... from this view: its own curves.
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("readings.csv"));
+    ui_set_file_hook([&](QWidget*, const ui_file_request&) { return target; });
+    ASSERT_TRUE(action_enabled(ID_FILE_SAVE_TREND));
+    main_menu_action(ID_FILE_SAVE_TREND)->trigger();
+    std::ifstream in(target.toStdString(), std::ios::binary);
+    std::string header;
+    ASSERT_TRUE(std::getline(in, header));
+    EXPECT_EQ(header, "Time,Voltage (V),Temperature (C),Humidity (%)");
 }
 
 TEST_F(DiagViewTest, ToggleLedSendsOneByteAndSaysNothingWhateverTheAnswer) {

@@ -3,11 +3,13 @@
 #include "file_size_limit.h"
 #include "link/bytes.h"
 #include "link/commands.h"
+#include "link/field_text.h"
 #include "platform/pc_clock.h"
 #include "platform/registry.h"
 #include "sampler/run_settings.h"
 #include "sampler/run_view.h"
 #include "ui/large_text.h"
+#include "ui/trend_plot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -278,6 +280,97 @@ TEST_F(RunViewTest, SaveLogWritesTheListByteForByte) {
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text.rfind("Unable to open ", 0), 0u);
     ui_set_file_hook({});
+}
+
+TEST_F(RunViewTest, TheTrendFollowsEachRunBreaksWhereAnswersStopAndSavesAsText) {
+    connect_to();
+    auto* plot = child<trend_plot>("trend");
+    ASSERT_NE(plot, nullptr);
+    settle(1200);
+    EXPECT_TRUE(plot->live().empty()) << "an idle instrument adds nothing";
+    auto start = [&] {
+        dev->with_firmware([](sim_firmware& fw) {
+            const uint8_t run[10] = {0, 1, 1, 50, 0, 0};  // one cartridge of 5.0 litres
+            fw.sampler.start_run(run, fw.now_ms);
+        });
+    };
+    auto next_sample = [&] {
+        const int n = plot->live().size();
+        dev->advance_clock(1000);
+        return wait_until([&] { return plot->live().size() > n; }, 4000);
+    };
+    auto last = [&] { return plot->live().bucket(plot->live().size() - 1); };
+
+    start();
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(next_sample());
+    // The newest point is what the status lines show; the flow rate follows the volume.
+    char flow[64], pressure[64];
+    text_format(flow, sizeof flow, "Flow volume: %.3f litre", double(last().lo[0]));
+    text_format(pressure, sizeof pressure, "Max pressure: %.3f bar", double(last().lo[2]));
+    EXPECT_EQ(text("flow_line"), flow);
+    EXPECT_EQ(text("pressure_line"), pressure);
+    ASSERT_GT(last().lo[0], 0) << "not pumping yet: nothing tested";
+    EXPECT_GT(last().lo[1], 0);
+    // While it runs the trend can be saved, the log cannot.
+    EXPECT_TRUE(action_enabled(ID_FILE_SAVE_TREND));
+    EXPECT_FALSE(action_enabled(ID_FILE_SAVE_LOG));
+
+    // No answers for a while: the trend breaks there, and goes on after it.
+    dev->set_never_answer(true);
+    ASSERT_TRUE(wait_until([&] { return child<QLabel>("stale_label")->isVisible(); }, 6000));
+    const int gap = plot->live().size() - 1;
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_TRUE(std::isnan(last().lo[c])) << c;
+        EXPECT_TRUE(last().flags[c] & TREND_BROKEN) << c;
+    }
+    dev->set_never_answer(false);
+    ASSERT_TRUE(wait_until([&] { return plot->live().size() > gap + 1; }, 8000));
+    EXPECT_TRUE(std::isfinite(plot->live().bucket(gap + 1).lo[0]));
+
+    // The run ends: its trend stays on show as it was.
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.stop_run(fw.now_ms); });
+    ASSERT_TRUE(wait_until([&] { return text("state_line") == "Sampler State: Idle"; }, 4000));
+    const int kept = plot->live().size();
+    settle(1300);
+    EXPECT_EQ(plot->live().size(), kept);
+
+    // File > Save Trend...: one line per point, under the curves' names and units.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.csv"));
+    ui_file_request asked;
+    ui_set_file_hook([&](QWidget*, const ui_file_request& r) { return asked = r, path; });
+    main_menu_action(ID_FILE_SAVE_TREND)->trigger();
+    EXPECT_EQ(asked.title, QStringLiteral("Trend File"));
+    EXPECT_EQ(asked.filter, QStringLiteral("CSV Files (*.csv);;All Files (*.*)"));
+    std::vector<trend_row> points;
+    for (int b = 0; b < plot->live().size(); ++b) trend_bucket_rows(plot->live(), b, points);
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "Time,Volume (litre),Flow rate (litre/min),Max pressure (bar)");
+    size_t lines = 0;
+    while (std::getline(in, line)) ++lines;
+    EXPECT_EQ(lines, points.size());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "Save Trend");
+    EXPECT_EQ(messages[0].text, "Trend saved to " + path.toStdString());
+    ui_set_file_hook({});
+
+    // The next run starts afresh.
+    start();
+    ASSERT_TRUE(wait_until([&] { return !plot->live().empty() && plot->live().size() < kept; }, 4000));
+    EXPECT_LT(plot->live().t_end(), 3.0);
+}
+
+TEST_F(RunViewTest, ALongRunStatusWrapsInsteadOfBeingCut) {
+    connect_to();
+    dev->with_firmware([](sim_firmware& fw) { fw.sampler.error_flag = 1; });
+    ASSERT_TRUE(wait_until([&] { return text("run_status_line") == "Run Status: Errors in previous cartridge: see View/Diagnostics"; }));
+    auto* line = child<QLabel>("run_status_line");
+    ASSERT_GT(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << "fits on one line: nothing tested";
+    EXPECT_GE(line->height(), line->heightForWidth(line->width()));
+    // The lines under it are not covered.
+    EXPECT_GE(child<QLabel>("flow_line")->y(), line->y() + line->heightForWidth(line->width()));
 }
 
 TEST_F(RunViewTest, StoredSettingsFillTheForm) {
