@@ -84,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)pressure_line_text(line, sizeof line, pressure_gain(c), pressure_offset(c));
     rs232_config rs;
     fill(rs.bytes, data, size, at++);
-    (void)rs232_settings_of_rows(rs232_rows_of(rs));
+    bool retired = false;
+    (void)rs232_build(rs232_shown_settings(rs, &retired));
     return 0;
 }
