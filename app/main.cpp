@@ -1,9 +1,11 @@
-// veltranic: the service tool for attached instruments. Takes no arguments but --help and
-// --version (and Qt's own, such as -platform).
+// veltranic: the service tool for attached instruments. Takes no arguments but --help,
+// --version, --record FILE and --replay FILE (and Qt's own, such as -platform).
 #include "app/main_window.h"
+#include "app/record_menu.h"
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "platform/hid_system.h"
+#include "recording/recorder.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,6 +13,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #ifndef VELTRANIC_VERSION
@@ -67,6 +70,14 @@ int main(int argc, char** argv) {
                        "diagnostic log and upgrades the firmware. veltranic-cli does the same from a terminal."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    parser.addOption(QCommandLineOption(QStringLiteral("record"),
+                                        QStringLiteral("Record every frame to and from the instruments into <file> (JSON "
+                                                       "lines), to send with a report."),
+                                        QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(QStringLiteral("replay"),
+                                        QStringLiteral("List the recording <file> as an instrument (<file>?fast: without "
+                                                       "its recorded pauses); may be given more than once."),
+                                        QStringLiteral("file")));
     (void)parser.parse(arguments);  // Qt's own options (-platform, -style) are QApplication's to read
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         QString text = parser.helpText();
@@ -77,6 +88,13 @@ int main(int argc, char** argv) {
     if (parser.isSet(version)) {
         std::printf("veltranic %s\n", VELTRANIC_VERSION);
         return 0;
+    }
+    // Read here rather than from the parser, which cannot tell an option that lacks its file.
+    record_options recording;
+    QString error;
+    if (!record_parse_args(arguments, recording, &error)) {
+        std::fprintf(stderr, "veltranic: %s (see veltranic --help)\n", error.toLocal8Bit().constData());
+        return 2;
     }
 
 #if defined(__linux__)
@@ -102,6 +120,19 @@ int main(int argc, char** argv) {
     // names as its StartupWMClass.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.veltranic.ServiceTool"));
     hid_bus_register(hid_system_backend());
+    for (const QString& file : recording.replays) {
+        if (record_replay_add(file, &error) != 0) {
+            std::fprintf(stderr, "veltranic: cannot replay %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    if (!recording.record.isEmpty()) {
+        if (const int e = record_start(recording.record); e != 0) {
+            std::fprintf(stderr, "veltranic: cannot record to %s: %s\n", recording.record.toLocal8Bit().constData(),
+                         std::strerror(e));
+            return 2;
+        }
+    }
     app_register_windows();
     main_window_create();
     const int result = QApplication::exec();
@@ -109,5 +140,11 @@ int main(int argc, char** argv) {
     // it at once, and the program waits for it before its own objects go.
     link_close();
     worker_thread_join_all(2000);
+    // The recording ends after the last exchange, so that it holds the close.
+    const std::string recorded = recorder_path();
+    if (const int e = record_stop(); e != 0) {
+        std::fprintf(stderr, "veltranic: recording to %s failed: %s\n", recorded.c_str(), std::strerror(e));
+        return result == 0 ? 1 : result;
+    }
     return result;
 }

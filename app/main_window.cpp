@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/connect_view.h"
+#include "app/record_menu.h"
 #include "backup/settings_transfer_dialog.h"
 #include "link/discovery.h"
 #include "link/identity.h"
@@ -149,6 +150,7 @@ main_window::main_window() {
     auto* hint = new QLabel(statusBar());
     hint->setObjectName(QStringLiteral("access_hint"));
     statusBar()->addPermanentWidget(hint);
+    record_menu_attach(this);  // Help > Record Instrument Traffic... and its note
     statusBar()->setSizeGripEnabled(true);
     // The installed icon when there is one, else the one built in.
     setWindowIcon(QIcon::fromTheme(QStringLiteral("com.veltranic.ServiceTool"), QIcon(QStringLiteral(":/veltranic.xpm"))));

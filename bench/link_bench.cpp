@@ -3,14 +3,21 @@
 //   BM_LinkTransact/none          link_transact, no transfer latency
 //   BM_DirectTransport/none       the same exchange made directly on the transport by one thread
 //   BM_LinkTransact/usb_full_speed  with the USB full-speed latency model (limit: 1000/6 per s)
+//   BM_LinkTransactRecorded/...     the same while every frame is recorded (--record): its
+//                                   exchanges per second against BM_LinkTransact's (goal: within 2 %)
 //
 // The counters report exchanges per second; compare them with each other and with the limit.
 #include "instrument/sim_bus.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "platform/hid_bus.h"
+#include "recording/recorder.h"
 
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 namespace {
 
@@ -40,6 +47,18 @@ void BM_LinkTransact(benchmark::State& state) {
     link_close();
 }
 
+void BM_LinkTransactRecorded(benchmark::State& state) {
+    const std::string file = (std::filesystem::temp_directory_path() / "veltranic-link-bench.jsonl").string();
+    if (recorder_start(file.c_str(), "link_bench") != 0) {
+        state.SkipWithError("cannot record");
+        return;
+    }
+    BM_LinkTransact(state);
+    state.counters["dropped_lines"] = double(recorder_dropped());
+    if (recorder_stop() != 0) state.SkipWithError("recording failed");
+    std::remove(file.c_str());
+}
+
 void BM_DirectTransport(benchmark::State& state) {
     auto dev = fresh_device(sim_latency(state.range(0)));
     hid_port* port = hid_port_open(dev->path().c_str());
@@ -67,7 +86,9 @@ void BM_DirectTransport(benchmark::State& state) {
 
 BENCHMARK(BM_LinkTransact)->Arg(int(sim_latency::none))->UseRealTime();
 BENCHMARK(BM_DirectTransport)->Arg(int(sim_latency::none))->UseRealTime();
+BENCHMARK(BM_LinkTransactRecorded)->Arg(int(sim_latency::none))->UseRealTime();
 BENCHMARK(BM_LinkTransact)->Arg(int(sim_latency::usb_full_speed))->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_LinkTransactRecorded)->Arg(int(sim_latency::usb_full_speed))->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_DirectTransport)->Arg(int(sim_latency::usb_full_speed))->UseRealTime()->MinTime(3.0);
 
 BENCHMARK_MAIN();

@@ -5,6 +5,8 @@
 #include "cli/cli_instruments.h"
 #include "link/field_text.h"
 #include "link/link.h"
+#include "recording/recorder.h"
+#include "recording/replay.h"
 
 #include <CLI/CLI.hpp>
 
@@ -55,7 +57,7 @@ struct command {
 
 // The options that take a value, so that the word after one is never taken for a command.
 const char* const WITH_VALUE[] = {"--device", "--serial", "--name", "--timeout", "-o", "--output", "--mode",
-                                  "--cartridges", "--volume", "--minutes", "--password-file", "--wait"};
+                                  "--cartridges", "--volume", "--minutes", "--password-file", "--wait", "--record"};
 
 // The first word of the command line that is neither an option, nor an option's value, nor a
 // command: a mistyped command deserves a message that names it.
@@ -90,10 +92,13 @@ constexpr const char* GLOBAL_OPTIONS_TEXT =
     "  --name NAME      the instrument with this name\n"
     "  --timeout MS     how long to wait for each answer, in milliseconds (default 3000)\n"
     "  --json           machine-readable output (docs/json.md); refused where a command writes no data\n"
+    "  --record FILE    record every frame to and from the instrument into FILE (--device replay:FILE\n"
+    "                   plays it back)\n"
     "Exit codes: 0 success, 1 the instrument refused or answered an error, 2 usage (or output\n"
     "that could not be written), 3 no such or no reachable instrument, 4 link failure.";
 
-int run_parsed(int argc, const char* const* argv, cli_io& io, bool* link_phase) {
+// `record`: the file the session is recorded into (--record), once the recording runs.
+int run_parsed(int argc, const char* const* argv, cli_io& io, bool* link_phase, std::string* record) {
     cli_options o;
     std::string serial_text;
     CLI::App app{"The VELTRANIC water sampler from a terminal and from scripts.", "veltranic-cli"};
@@ -107,6 +112,10 @@ int run_parsed(int argc, const char* const* argv, cli_io& io, bool* link_phase) 
         ->type_name("MS")
         ->check(CLI::Range(1u, 600000u));
     app.add_flag("--json", o.json, "machine-readable output (docs/json.md); refused where a command writes no data");
+    std::string record_file;
+    app.add_option("--record", record_file, "record every frame to and from the instrument into FILE (JSON lines); "
+                                            "--device replay:FILE plays it back")
+        ->type_name("FILE");
     app.footer("With exactly one instrument attached, no choice is needed.\n"
                "Exit codes: 0 success, 1 the instrument refused or answered an error, 2 usage (or output\n"
                "that could not be written), 3 no such or no reachable instrument, 4 link failure.");
@@ -218,6 +227,11 @@ int run_parsed(int argc, const char* const* argv, cli_io& io, bool* link_phase) 
     if (!serial_text.empty() && !parse_serial(serial_text, &o.choice.serial))
         return cli_usage(io, "--serial: \"" + serial_text + "\" is not a serial number (a whole number from 0 to 65535)");
 
+    if (!record_file.empty()) {
+        if (const int error = recorder_start(record_file.c_str(), "veltranic-cli " VELTRANIC_VERSION); error != 0)
+            return cli_usage(io, "cannot record to " + record_file + ": " + std::strerror(error));
+        *record = record_file;
+    }
     if (list->parsed()) return run_list(io, o);
     const command* chosen = nullptr;
     for (const command& c : commands)
@@ -261,9 +275,11 @@ bool cli_stderr_is_terminal() {
 
 int cli_run(int argc, const char* const* argv, cli_io& io) {
     bool link_phase = false;
+    std::string record;
+    replay_clear_problem();
     int rc;
     try {
-        rc = run_parsed(argc, argv, io, &link_phase);
+        rc = run_parsed(argc, argv, io, &link_phase, &record);
     } catch (const std::bad_alloc&) {
         io.err << "veltranic-cli: out of memory\n";
         rc = link_phase ? CLI_LINK_FAILED : CLI_USAGE;
@@ -277,6 +293,15 @@ int cli_run(int argc, const char* const* argv, cli_io& io) {
         rc = link_phase ? CLI_LINK_FAILED : CLI_USAGE;
     }
     link_close();
+    if (const std::string problem = replay_problem(); !problem.empty()) io.err << "veltranic-cli: replay: " << problem << "\n";
+    if (!record.empty()) {
+        // The command's own result stands; a recording that was asked for and is not whole
+        // makes it a failure all the same.
+        if (const int error = recorder_stop(); error != 0) {
+            io.err << "veltranic-cli: recording to " << record << " failed: " << std::strerror(error) << "\n";
+            if (rc == CLI_OK) rc = CLI_USAGE;
+        }
+    }
     // Output that never arrived is no success.
     io.out.flush();
     if (!io.out) {

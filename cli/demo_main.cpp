@@ -4,6 +4,7 @@
 // hardware. Each run starts them afresh.
 #include "cli/cli.h"
 #include "instrument/sim_bus.h"
+#include "recording/replay.h"
 
 #include <iostream>
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     sim_bus_install();
+    replay_bus_install();  // --device replay:FILE
     sim_device_config sampler;
     sampler.firmware.sampler.fill_log(5, 0);
     sim_bus_add(sampler);

@@ -2,6 +2,7 @@
 // USB. `veltranic-cli --help` lists the commands.
 #include "cli/cli.h"
 #include "platform/hid_system.h"
+#include "recording/replay.h"
 
 #include <iostream>
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     hid_bus_register(hid_system_backend());
+    replay_bus_install();  // --device replay:FILE
     cli_io io{std::cout, std::cerr, std::cin, cli_stdout_is_terminal(), cli_stdin_is_terminal(), cli_stderr_is_terminal()};
     return cli_finish_stdout(cli_run(argc, argv, io));
 }

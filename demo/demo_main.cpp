@@ -7,14 +7,21 @@
 //                               the process used over the next S seconds
 //   veltranic-demo --first-paint  print the wall-clock time (ns since 1970) of the main window's
 //                               first paint and the peak resident memory, then quit
+//   veltranic-demo --record FILE  record every frame to and from the instruments into FILE
+//   veltranic-demo --replay FILE  the recording FILE (FILE?fast: without its pacing) in place of
+//                               the virtual instruments, which the "Virtual Instrument" window
+//                               then drives unattached (with --tour: the tour played back)
 #include "app/connect_view.h"
 #include "app/main_window.h"
+#include "app/record_menu.h"
 #include "demo/panel.h"
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "platform/hid_system.h"
+#include "recording/recorder.h"
+#include "recording/replay.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
 
@@ -31,6 +38,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -172,8 +180,28 @@ int main(int argc, char** argv) {
         tour_set_dir(tour_dir);
     }
 
+    record_options recording;
+    QString error;
+    if (!record_parse_args(args, recording, &error)) {
+        std::fprintf(stderr, "veltranic-demo: %s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
     hid_bus_register(hid_system_backend());
-    sim_bus_install();
+    // A replay stands in for the virtual instruments: they are made as usual, but not attached.
+    if (recording.replays.isEmpty()) sim_bus_install();
+    for (const QString& file : recording.replays) {
+        if (record_replay_add(file, &error) != 0) {
+            std::fprintf(stderr, "veltranic-demo: cannot replay %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    if (!recording.record.isEmpty()) {
+        if (const int e = record_start(recording.record); e != 0) {
+            std::fprintf(stderr, "veltranic-demo: cannot record to %s: %s\n", recording.record.toLocal8Bit().constData(),
+                         std::strerror(e));
+            return 2;
+        }
+    }
     app_register_windows();
     QWidget* panel = instrument_panel_create();  // plugs in the first instrument
     if (!tour_dir.isEmpty()) {
@@ -207,6 +235,14 @@ int main(int argc, char** argv) {
     // Pollers that the windows stopped end their last exchange before the instruments go.
     link_close();
     worker_thread_join_all(2000);
+    if (const std::string problem = replay_problem(); !problem.empty())
+        std::fprintf(stderr, "veltranic-demo: replay: %s\n", problem.c_str());
+    const std::string recorded = recorder_path();
+    const int e = record_stop();
     sim_bus_reset();
+    if (e != 0) {
+        std::fprintf(stderr, "veltranic-demo: recording to %s failed: %s\n", recorded.c_str(), std::strerror(e));
+        return rc == 0 ? 1 : rc;
+    }
     return rc;
 }

@@ -1,9 +1,13 @@
 #include "demo/tour.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QToolTip>
 #include <QMouseEvent>
@@ -23,8 +27,38 @@ int tour_saved_count() { return g_saved; }
 
 QString tour_file(const char* name) { return QDir(g_dir).filePath(QString::fromUtf8(name)); }
 
+namespace {
+
+// Every text a picture shows, one per line, so that two tours can be compared word for word
+// (a recorded tour and its replay, say). The note of a recording is not what the tool shows.
+void save_texts(QWidget* w, const QString& path) {
+    QStringList lines{QStringLiteral("title: ") + w->windowTitle()};
+    for (QWidget* c : w->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(w) || c->objectName() == QStringLiteral("record_note")) continue;
+        const QString name = c->objectName().isEmpty() ? QString::fromUtf8(c->metaObject()->className()) : c->objectName();
+        if (auto* l = qobject_cast<QLabel*>(c)) lines << name + QStringLiteral(": ") + l->text();
+        else if (auto* e = qobject_cast<QLineEdit*>(c)) lines << name + QStringLiteral(": ") + e->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(c))
+            lines << name + QStringLiteral(": ") + b->text() + (b->isCheckable() && b->isChecked() ? QStringLiteral(" [x]") : QString()) +
+                         (b->isEnabled() ? QString() : QStringLiteral(" (greyed)"));
+        else if (auto* box = qobject_cast<QComboBox*>(c)) lines << name + QStringLiteral(": ") + box->currentText();
+        else if (auto* list = qobject_cast<QTreeWidget*>(c)) {
+            for (int r = 0; r < list->topLevelItemCount(); ++r) {
+                QStringList cells;
+                for (int col = 0; col < list->columnCount(); ++col) cells << list->topLevelItem(r)->text(col);
+                lines << name + QStringLiteral(" row: ") + cells.join(QStringLiteral(" | "));
+            }
+        }
+    }
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+}
+
+}  // namespace
+
 void tour_save(QWidget* w, const char* name) {
     if (!w) return;
+    save_texts(w, QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".txt")));
     const QString path = QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
     if (w->grab().save(path)) {
         std::printf("%s\n", path.toUtf8().constData());

@@ -7,6 +7,7 @@
 #include "demo/tour.h"
 #include "instrument/sim_bus.h"
 #include "link/discovery.h"
+#include "recording/replay.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
 #include "ui/view.h"
@@ -56,7 +57,8 @@ int row_of(const char* path) {
     if (!list) return -1;
     for (int r = 0; r < list->topLevelItemCount(); ++r) {
         auto* entry = reinterpret_cast<device_entry*>(list->topLevelItem(r)->data(0, Qt::UserRole).toULongLong());
-        if (entry && entry->path && std::strcmp(entry->path, path) == 0) return r;
+        // A recorded tour played back lists the instrument under its replay path.
+        if (entry && entry->path && (std::strcmp(entry->path, path) == 0 || replay_path_of(path) == entry->path)) return r;
     }
     return -1;
 }

@@ -1,6 +1,7 @@
 #include "platform/hid_bus.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -8,6 +9,7 @@
 struct hid_port {
     const hid_backend* backend;
     void* impl;
+    std::string path;  // as opened: what a tap is told
 };
 
 struct hid_watch {
@@ -18,6 +20,11 @@ namespace {
 
 std::mutex g_lock;
 std::vector<const hid_backend*> g_backends;
+std::atomic<const hid_bus_tap*> g_tap{nullptr};
+
+void tap(hid_tap_op op, const hid_port* port, const uint8_t* report, size_t len, int rc) {
+    if (const hid_bus_tap* t = g_tap.load(std::memory_order_acquire)) t->port_op(op, port->path.c_str(), report, len, rc);
+}
 
 bool has_prefix(const char* path, const char* prefix) {
     return std::strncmp(path, prefix, std::strlen(prefix)) == 0;
@@ -57,38 +64,50 @@ std::vector<hid_device_desc> hid_bus_enumerate() {
     for (const hid_backend* b : snapshot()) {
         if (b->enumerate) b->enumerate(b->ctx, all);
     }
+    if (const hid_bus_tap* t = g_tap.load(std::memory_order_acquire)) t->enumerated(all);
     return all;
 }
 
 hid_port* hid_port_open(const char* path) {
     if (!path) return nullptr;
     const hid_backend* b = backend_for(path);
-    if (!b) return nullptr;
-    void* impl = b->open(b->ctx, path);
+    void* impl = b ? b->open(b->ctx, path) : nullptr;
+    if (const hid_bus_tap* t = g_tap.load(std::memory_order_acquire)) t->port_op(hid_tap_op::open, path, nullptr, 0, impl ? 0 : 1);
     if (!impl) return nullptr;
-    return new hid_port{b, impl};
+    return new hid_port{b, impl, path};
 }
 
 void hid_port_close(hid_port* port) {
     if (!port) return;
     port->backend->close(port->backend->ctx, port->impl);
+    tap(hid_tap_op::close, port, nullptr, 0, 0);
     delete port;
 }
 
 int hid_port_write(hid_port* port, const uint8_t* report, size_t len) {
-    return port->backend->write(port->backend->ctx, port->impl, report, len);
+    const int rc = port->backend->write(port->backend->ctx, port->impl, report, len);
+    tap(hid_tap_op::write, port, report, len, rc);
+    return rc;
 }
 
 int hid_port_read(hid_port* port, uint8_t* report, size_t len) {
-    return port->backend->read(port->backend->ctx, port->impl, report, len);
+    const int rc = port->backend->read(port->backend->ctx, port->impl, report, len);
+    tap(hid_tap_op::read, port, report, len, rc);
+    return rc;
 }
 
 void hid_port_cancel(hid_port* port) { port->backend->cancel(port->backend->ctx, port->impl); }
 void hid_port_rearm(hid_port* port) { port->backend->rearm(port->backend->ctx, port->impl); }
-void hid_port_flush(hid_port* port) { port->backend->flush(port->backend->ctx, port->impl); }
+
+void hid_port_flush(hid_port* port) {
+    port->backend->flush(port->backend->ctx, port->impl);
+    tap(hid_tap_op::flush, port, nullptr, 0, 0);
+}
 
 int hid_port_probe_report_id(hid_port* port) {
-    return port->backend->probe_report_id(port->backend->ctx, port->impl);
+    const int rc = port->backend->probe_report_id(port->backend->ctx, port->impl);
+    tap(hid_tap_op::probe, port, nullptr, 0, rc);
+    return rc;
 }
 
 hid_watch* hid_bus_watch(hid_watch_fn fn, void* user) {
@@ -99,6 +118,8 @@ hid_watch* hid_bus_watch(hid_watch_fn fn, void* user) {
     }
     return w;
 }
+
+void hid_bus_set_tap(const hid_bus_tap* t) { g_tap.store(t, std::memory_order_release); }
 
 void hid_bus_unwatch(hid_watch* watch) {
     if (!watch) return;

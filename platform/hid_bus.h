@@ -79,3 +79,22 @@ int hid_port_probe_report_id(hid_port* port);
 struct hid_watch;
 hid_watch* hid_bus_watch(hid_watch_fn fn, void* user);
 void hid_bus_unwatch(hid_watch* watch);
+
+// An observer of every port operation, for recording a session: told on the thread that made
+// the operation, after it returned, with the device path of the port. It must not block (the
+// link waits for it) and must stay valid while installed; at most one is installed at a time.
+enum class hid_tap_op : uint8_t {
+    open,    // rc 0 when opened, 1 when it could not be
+    close,
+    probe,   // rc = the result of hid_port_probe_report_id
+    write,   // report/len = what was written, rc = its result
+    read,    // report/len = what was read (when rc is HID_OK), rc = its result
+    flush,
+};
+struct hid_bus_tap {
+    void (*port_op)(hid_tap_op op, const char* path, const uint8_t* report, size_t len, int rc);
+    // Every device list that hid_bus_enumerate returns.
+    void (*enumerated)(const std::vector<hid_device_desc>& present);
+};
+// Installs the tap (nullptr removes it).
+void hid_bus_set_tap(const hid_bus_tap* tap);

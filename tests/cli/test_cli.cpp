@@ -119,7 +119,7 @@ TEST_F(CliTest, UsageErrorsAreOneLineWithCodeTwoAndHelpNamesEveryOption) {
     for (const char* word : {" list ", " info ", " status ", " sample-log ", " diag-log ", " clock ", " schedule ", " run ",
                              " led ", " settings ", " backup ", " restore ", " upgrade ", " boot ", "--stay-in-bootloader",
                              "--progress", "--bootloader", "--identity", "--force", "--factory", "--password-file",
-                             "--clean", "--minutes", "--pc", "--wait", "clear", "motors pressure schedule"})
+                             "--clean", "--minutes", "--pc", "--wait", "--record", "clear", "motors pressure schedule"})
         EXPECT_NE(script.str().find(word), std::string::npos) << word;
 }
 
