@@ -2,6 +2,7 @@
 
 #include "link/commands.h"
 #include "platform/hid_bus.h"
+#include "platform/hid_port_queue.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,11 +60,6 @@ void notify(uint32_t code, const std::string& path) {
 
 }  // namespace
 
-struct queued_report {
-    steady::time_point ready_at;
-    command_frame frame;
-};
-
 struct sim_device::impl {
     mutable std::mutex m;
     std::condition_variable cv;  // readers, stalled writers, re-enumeration timer
@@ -113,8 +109,7 @@ namespace {
 struct sim_port {
     std::shared_ptr<sim_device::impl> dev;
     uint64_t generation;
-    std::deque<queued_report> input;
-    bool cancelled = false;
+    hid_port_queue<command_frame> input;
 };
 
 constexpr size_t LOG_LIMIT = 4096;
@@ -216,7 +211,7 @@ void* sim_open(void*, const char* path) {
     if (!dev) return nullptr;
     std::lock_guard l(dev->d->m);
     if (!dev->d->plugged || dev->d->open_port) return nullptr;  // absent, or held exclusively
-    auto* p = new sim_port{dev->d, dev->d->plug_generation, {}, false};
+    auto* p = new sim_port{dev->d, dev->d->plug_generation, {}};
     dev->d->open_port = p;
     return p;
 }
@@ -301,7 +296,7 @@ int sim_write(void*, void* port, const uint8_t* report, size_t len) {
         ready += std::chrono::milliseconds(it->second);
         d.delay_of.erase(it);
     }
-    p->input.push_back({ready, response});
+    p->input.push(ready, response);
     d.cv.notify_all();
     if (reenumerate) {
         l.unlock();
@@ -314,42 +309,31 @@ int sim_read(void*, void* port, uint8_t* report, size_t len) {
     auto* p = static_cast<sim_port*>(port);
     auto& d = *p->dev;
     std::unique_lock l(d.m);
-    for (;;) {
-        if (p->cancelled) return HID_ERR_CANCELLED;
-        if (!port_alive(p)) return HID_ERR_IO;
-        if (!p->input.empty()) {
-            const auto ready = p->input.front().ready_at;
+    return p->input.read(
+        l, d.cv, [&] { return port_alive(p); },
+        [&](const command_frame& frame) { std::memcpy(report, frame.bytes, std::min(len, FRAME_SIZE)); },
+        [&] {
             if (d.latency != sim_latency::none) tighten_timer_slack();
-            if (ready <= steady::now()) {
-                std::memcpy(report, p->input.front().frame.bytes, std::min(len, FRAME_SIZE));
-                p->input.pop_front();
-                return HID_OK;
-            }
-            d.cv.wait_until(l, ready);
-        } else {
-            d.cv.wait(l);
-        }
-    }
+        });
 }
 
 void sim_cancel(void*, void* port) {
     auto* p = static_cast<sim_port*>(port);
     std::lock_guard l(p->dev->m);
-    p->cancelled = true;
+    p->input.cancel();
     p->dev->cv.notify_all();
 }
 
 void sim_rearm(void*, void* port) {
     auto* p = static_cast<sim_port*>(port);
     std::lock_guard l(p->dev->m);
-    p->cancelled = false;
+    p->input.rearm();
 }
 
 void sim_flush(void*, void* port) {
     auto* p = static_cast<sim_port*>(port);
     std::lock_guard l(p->dev->m);
-    const auto now = steady::now();
-    std::erase_if(p->input, [&](const queued_report& r) { return r.ready_at <= now; });
+    p->input.flush();
 }
 
 int sim_probe(void*, void* port) {

@@ -3,6 +3,7 @@
 #include "link/bytes.h"
 #include "link/command_frame.h"
 #include "platform/hid_bus.h"
+#include "platform/hid_port_queue.h"
 #include "recording/recording_format.h"
 
 #include <algorithm>
@@ -54,19 +55,13 @@ struct item {
     bool is_event() const { return kind == arrival || kind == removal; }
 };
 
-struct queued_report {
-    steady::time_point ready_at;
-    bytes frame;
-};
-
 struct replay_file;
 
 struct replay_port {
     std::shared_ptr<replay_file> file;
     size_t device;
     uint64_t generation;
-    std::deque<queued_report> input;
-    bool cancelled = false;
+    hid_port_queue<bytes> input;
 };
 
 struct device {
@@ -434,14 +429,13 @@ void queue_answers(replay_file& f, device& d, replay_port& p, size_t x, uint8_t 
         if (paced > plain) later = std::chrono::duration_cast<std::chrono::microseconds>(paced - plain);
     }
     for (const recorded_response& r : it.responses) {
-        queued_report q;
-        q.ready_at = f.fast ? now : now + std::chrono::microseconds(r.delay_us) + later;
-        q.frame = r.frame;
+        const auto ready_at = f.fast ? now : now + std::chrono::microseconds(r.delay_us) + later;
+        bytes frame = r.frame;
         // The same distance from the request's number as recorded: the answer to it carries
         // its number, a late answer to the one before carries that one's.
-        q.frame[FRAME_SEQUENCE] = uint8_t(seq + uint8_t(r.frame[FRAME_SEQUENCE] - recorded_seq));
-        p.input.push_back(std::move(q));
-        d.last_answer_ready = q.ready_at;
+        frame[FRAME_SEQUENCE] = uint8_t(seq + uint8_t(r.frame[FRAME_SEQUENCE] - recorded_seq));
+        p.input.push(ready_at, std::move(frame));
+        d.last_answer_ready = ready_at;
         d.last_answer_t_us = it.t_us + r.delay_us;
     }
     d.last_answer_item = it.responses.empty() ? SIZE_MAX : x;
@@ -657,7 +651,7 @@ void* replay_open(void*, const char* path) {
     if (n >= f->devices.size()) return nullptr;
     device& d = f->devices[n];
     if (!d.present || d.port) return nullptr;  // absent, or held exclusively
-    auto* p = new replay_port{f, n, d.generation, {}, false};
+    auto* p = new replay_port{f, n, d.generation, {}};
     d.port = p;
     d.bound = false;
     d.history.clear();
@@ -707,43 +701,32 @@ int replay_read(void*, void* port, uint8_t* report, size_t len) {
     auto* p = static_cast<replay_port*>(port);
     replay_file& f = *p->file;
     std::unique_lock l(f.m);
-    for (;;) {
-        if (p->cancelled) return HID_ERR_CANCELLED;
-        if (!port_alive(p)) return HID_ERR_IO;
-        if (!p->input.empty()) {
-            const auto ready = p->input.front().ready_at;
-            if (ready <= steady::now()) {
-                const bytes& frame = p->input.front().frame;
-                std::memset(report, 0, len);
-                std::memcpy(report, frame.data(), std::min(len, frame.size()));
-                p->input.pop_front();
-                return HID_OK;
-            }
-            f.readers.wait_until(l, ready);
-        } else {
-            f.readers.wait(l);
-        }
-    }
+    return p->input.read(
+        l, f.readers, [&] { return port_alive(p); },
+        [&](const bytes& frame) {
+            std::memset(report, 0, len);
+            std::memcpy(report, frame.data(), std::min(len, frame.size()));
+        },
+        [] {});
 }
 
 void replay_cancel(void*, void* port) {
     auto* p = static_cast<replay_port*>(port);
     std::lock_guard l(p->file->m);
-    p->cancelled = true;
+    p->input.cancel();
     p->file->readers.notify_all();
 }
 
 void replay_rearm(void*, void* port) {
     auto* p = static_cast<replay_port*>(port);
     std::lock_guard l(p->file->m);
-    p->cancelled = false;
+    p->input.rearm();
 }
 
 void replay_flush(void*, void* port) {
     auto* p = static_cast<replay_port*>(port);
     std::lock_guard l(p->file->m);
-    const auto now = steady::now();
-    std::erase_if(p->input, [&](const queued_report& r) { return r.ready_at <= now; });
+    p->input.flush();
 }
 
 // What the probe found when the session about to be replayed was recorded.
