@@ -66,8 +66,8 @@ std::string cli_list_line(const cli_instrument& one) {
 }
 
 std::string cli_device_path_problem(const std::string& path) {
-    // The virtual instrument's paths belong to its own backend.
-    if (path.rfind("sim:", 0) == 0) return "";
+    // The paths of the program's own backends (the virtual instrument, a replayed recording).
+    if (!hid_bus_is_system_path(path.c_str())) return "";
 #ifdef _WIN32
     // The HID class driver's device interfaces: \\?\hid#vid_04d8&pid_eabd#...
     std::string head = path.substr(0, 8);

@@ -613,6 +613,11 @@ void sim_device::set_reenumerate_delay(uint32_t ms) {
 
 void sim_bus_install() { hid_bus_register(&g_sim); }
 
+std::shared_ptr<sim_device> sim_bus_add() {
+    const sim_device_config config;
+    return sim_bus_add(config);
+}
+
 std::shared_ptr<sim_device> sim_bus_add(const sim_device_config& config) {
     auto dev = std::make_shared<sim_device>();
     dev->d = std::make_shared<sim_device::impl>();

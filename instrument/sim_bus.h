@@ -95,7 +95,10 @@ private:
 // Registers the "sim:" backend on the HID bus (idempotent).
 void sim_bus_install();
 // Adds a device and plugs it in.
-std::shared_ptr<sim_device> sim_bus_add(const sim_device_config& config = {});
+std::shared_ptr<sim_device> sim_bus_add(const sim_device_config& config);
+// The same with the default configuration. (An overload, not a default argument: a default
+// configuration built in each caller draws GCC's maybe-uninitialized at -O3.)
+std::shared_ptr<sim_device> sim_bus_add();
 // Unplugs and forgets every device.
 void sim_bus_reset();
 std::shared_ptr<sim_device> sim_bus_find(const std::string& path);

@@ -68,6 +68,11 @@ std::vector<hid_device_desc> hid_bus_enumerate() {
     return all;
 }
 
+bool hid_bus_is_system_path(const char* path) {
+    const hid_backend* b = path ? backend_for(path) : nullptr;
+    return !b || b->prefix[0] == '\0';
+}
+
 hid_port* hid_port_open(const char* path) {
     if (!path) return nullptr;
     const hid_backend* b = backend_for(path);

@@ -56,6 +56,10 @@ struct hid_backend {
 void hid_bus_register(const hid_backend* backend);
 void hid_bus_unregister(const hid_backend* backend);
 
+// Whether a path is the operating system's (no registered backend of the program's own, such as
+// "sim:" or "replay:", owns its prefix).
+bool hid_bus_is_system_path(const char* path);
+
 // Every present device of every registered backend.
 std::vector<hid_device_desc> hid_bus_enumerate();
 
