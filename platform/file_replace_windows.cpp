@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include <windows.h>
@@ -37,27 +38,16 @@ int errno_from(DWORD error) {
     }
 }
 
-int write_all(HANDLE file, const std::string& content) {
+int write_all(HANDLE file, const char* data, size_t size) {
     size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk = DWORD(std::min<size_t>(content.size() - done, 1u << 20));
+    while (done < size) {
+        const DWORD chunk = DWORD(std::min<size_t>(size - done, 1u << 20));
         DWORD written = 0;
-        if (!WriteFile(file, content.data() + done, chunk, &written, nullptr)) return errno_from(GetLastError());
+        if (!WriteFile(file, data + done, chunk, &written, nullptr)) return errno_from(GetLastError());
         if (written == 0) return EIO;
         done += written;
     }
     return 0;
-}
-
-// Writes straight into path, making it: for a link whose file does not exist yet, which the
-// system makes where the link points.
-int write_through(const char* path, const std::string& content) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return errno_from(GetLastError());
-    int error = write_all(file, content);
-    if (error == 0 && !FlushFileBuffers(file)) error = errno_from(GetLastError());
-    if (!CloseHandle(file) && error == 0) error = errno_from(GetLastError());
-    return error;
 }
 
 // The file that path names, with symbolic links (a chain of them too) followed to where they
@@ -91,37 +81,64 @@ int follow_links(const char* path, std::string& out, bool* dangling) {
 
 }  // namespace
 
-int file_replace(const char* path, const std::string& content) {
+struct file_replace_job {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string tmp;   // the temporary file; empty when written in place
+    std::string name;  // what it replaces
+};
+
+int file_replace_begin(const char* path, file_replace_job** out) {
+    *out = nullptr;
     if (!path || !*path) return EINVAL;
+    auto job = std::make_unique<file_replace_job>();
     // A symbolic link stays a link: the file it points to is the one replaced.
-    std::string name;
     bool dangling = false;
-    if (const int error = follow_links(path, name, &dangling); error != 0) return error;
-    if (dangling) return write_through(path, content);
-    const DWORD attributes = GetFileAttributesA(name.c_str());
+    if (const int error = follow_links(path, job->name, &dangling); error != 0) return error;
+    if (dangling) {
+        // Written straight through the link, which makes its file where it points.
+        job->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (job->file == INVALID_HANDLE_VALUE) return errno_from(GetLastError());
+        *out = job.release();
+        return 0;
+    }
+    const DWORD attributes = GetFileAttributesA(job->name.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
 
     // A hidden name of this writer's own beside the target: the move stays within one volume,
     // and two writers never share a temporary file.
-    const size_t slash = name.find_last_of("/\\");
-    const std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    const size_t slash = job->name.find_last_of("/\\");
+    const std::string dir = slash == std::string::npos ? "" : job->name.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? job->name : job->name.substr(slash + 1);
     static std::atomic<unsigned> counter{0};
-    std::string tmp;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-        tmp = dir + "." + base + "." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(counter++) + ".tmp";
-        file = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return errno_from(GetLastError());
+    for (int attempt = 0; job->file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        job->tmp = dir + "." + base + "." + std::to_string(GetCurrentProcessId()) + "." + std::to_string(counter++) + ".tmp";
+        job->file = CreateFileA(job->tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (job->file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return errno_from(GetLastError());
     }
-    if (file == INVALID_HANDLE_VALUE) return EEXIST;
+    if (job->file == INVALID_HANDLE_VALUE) return EEXIST;
+    *out = job.release();
+    return 0;
+}
 
-    int error = write_all(file, content);
-    if (error == 0 && !FlushFileBuffers(file)) error = errno_from(GetLastError());
+int file_replace_write(file_replace_job* job, const char* data, size_t size) {
+    return job ? write_all(job->file, data, size) : EBADF;
+}
+
+int file_replace_end(file_replace_job* job, int error) {
+    if (!job) return error ? error : EBADF;
+    const std::unique_ptr<file_replace_job> owned(job);
+    if (error == 0 && !FlushFileBuffers(job->file)) error = errno_from(GetLastError());
     // A close can be the first to hear of a failed write.
-    if (!CloseHandle(file) && error == 0) error = errno_from(GetLastError());
-    if (error == 0 && !MoveFileExA(tmp.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!CloseHandle(job->file) && error == 0) error = errno_from(GetLastError());
+    if (job->tmp.empty()) return error;
+    if (error == 0 && !MoveFileExA(job->tmp.c_str(), job->name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = errno_from(GetLastError());
-    if (error != 0) DeleteFileA(tmp.c_str());
+    if (error != 0) DeleteFileA(job->tmp.c_str());
     return error;
+}
+
+int file_replace(const char* path, const std::string& content) {
+    file_replace_job* job = nullptr;
+    if (const int error = file_replace_begin(path, &job); error != 0) return error;
+    return file_replace_end(job, file_replace_write(job, content.data(), content.size()));
 }

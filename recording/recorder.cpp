@@ -1,10 +1,11 @@
 #include "recording/recorder.h"
 
 #include "link/command_frame.h"
+#include "platform/file_replace.h"
 #include "platform/hid_bus.h"
+#include "platform/pc_clock.h"
 #include "recording/recording_format.h"
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -16,17 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#include <windows.h>
-#else
-#include <climits>
-#include <cstdlib>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -69,9 +59,7 @@ int g_writer_error = 0;  // the first failed write, set by the writer
 
 // The writer's own, and recorder_start/stop's before and after it runs.
 std::thread g_writer;
-FILE* g_file = nullptr;
-std::string g_tmp;     // the temporary file beside the target; empty when written in place
-std::string g_target;  // what the temporary file is renamed to
+file_replace_job* g_job = nullptr;  // the file, put in place when the recording stops
 hid_watch* g_watch = nullptr;
 std::mutex g_lifecycle;  // serialises start and stop
 
@@ -140,11 +128,9 @@ void on_device_change(void*, uint32_t code, const char* name) {
 
 const hid_bus_tap TAP = {on_port_op, on_enumerated};
 
-// Writes one line; the first failure is kept and told, everything after it is discarded.
-void write_line(const std::string& text, int& error) {
-    if (error) return;
-    if (std::fwrite(text.data(), 1, text.size(), g_file) != text.size() || std::fputc('\n', g_file) == EOF)
-        error = errno ? errno : EIO;
+void add_line(std::string& out, const rec_line& line) {
+    out += rec_format_line(line);
+    out += '\n';
 }
 
 void report_failure(int error) {
@@ -161,6 +147,7 @@ void report_failure(int error) {
 void writer() {
     int error = 0;
     std::vector<entry> batch;
+    std::string text;
     for (;;) {
         uint64_t dropped = 0, dropped_at = 0;
         bool last = false;
@@ -183,6 +170,7 @@ void writer() {
                 last = g_stopping;
             }
         }
+        text.clear();
         for (const entry& e : batch) {
             rec_line line;
             line.kind = e.kind;
@@ -191,14 +179,14 @@ void writer() {
             line.frame.assign(e.frame, e.frame + e.len);
             line.value = e.value;
             if (e.kind == rec_kind::device) line.ids = e.ids;
-            write_line(rec_format_line(line), error);
+            add_line(text, line);
         }
         if (dropped) {
             rec_line note;
             note.kind = rec_kind::dropped;
             note.t_us = dropped_at;
             note.value = int64_t(dropped);
-            write_line(rec_format_line(note), error);
+            add_line(text, note);
         }
         if (last) {
             rec_line end;
@@ -206,97 +194,14 @@ void writer() {
             std::lock_guard l(g_m);
             end.t_us = now_us();
             end.value = int64_t(g_dropped_total);
-            write_line(rec_format_line(end), error);
+            add_line(text, end);
         }
-        // Out to the system after every batch: a program that dies keeps what came before.
-        if (!error && std::fflush(g_file) != 0) error = errno ? errno : EIO;
+        // Out to the system with every batch: a program that dies keeps what came before. The
+        // first failure is kept and told; everything after it is discarded.
+        if (!error && !text.empty()) error = file_replace_write(g_job, text.data(), text.size());
         if (error) report_failure(error);
         if (last) return;
     }
-}
-
-#ifdef _WIN32
-int sync_file(FILE* f) { return _commit(_fileno(f)) == 0 ? 0 : errno; }
-int rename_over(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : EACCES;
-}
-int pid() { return _getpid(); }
-#else
-int sync_file(FILE* f) { return ::fsync(fileno(f)) == 0 ? 0 : errno; }
-int rename_over(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno; }
-int pid() { return int(::getpid()); }
-#endif
-
-// Opens the file the recording goes to: a new temporary file beside the target, or the target
-// itself when it is not a regular file that could be replaced (a device, a pipe).
-int open_output(const std::string& path) {
-    g_target = path;
-    g_tmp.clear();
-#ifndef _WIN32
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        // A link's target is replaced, not the link.
-        char real[PATH_MAX];
-        if (::realpath(path.c_str(), real)) g_target = real;
-    }
-    if (::stat(g_target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        g_file = std::fopen(g_target.c_str(), "w");
-        return g_file ? 0 : errno;
-    }
-#else
-    struct _stat st {};
-    if (::_stat(path.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR)) return EISDIR;
-#endif
-    const size_t slash = g_target.find_last_of("/\\");
-    const std::string dir = slash == std::string::npos ? "" : g_target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? g_target : g_target.substr(slash + 1);
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string tmp = dir + "." + base + "." + std::to_string(pid()) + "." + std::to_string(counter++) + ".tmp";
-#ifdef _WIN32
-        const int fd = ::_open(tmp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return errno;
-        }
-#ifdef _WIN32
-        g_file = ::_fdopen(fd, "wb");
-#else
-        g_file = ::fdopen(fd, "w");
-#endif
-        if (!g_file) {
-            const int error = errno;
-#ifdef _WIN32
-            ::_close(fd);
-            ::_unlink(tmp.c_str());
-#else
-            ::close(fd);
-            ::unlink(tmp.c_str());
-#endif
-            return error;
-        }
-        g_tmp = tmp;
-        return 0;
-    }
-    return EEXIST;
-}
-
-// Closes the output and puts it in place; the first error number, or 0.
-int finish_output(int error) {
-    if (!g_file) return error;
-    if (error == 0 && std::fflush(g_file) != 0) error = errno ? errno : EIO;
-    if (error == 0 && !g_tmp.empty()) error = sync_file(g_file);
-    if (std::fclose(g_file) != 0 && error == 0) error = errno ? errno : EIO;
-    g_file = nullptr;
-    if (!g_tmp.empty()) {
-        if (error == 0) error = rename_over(g_tmp, g_target);
-        if (error != 0) std::remove(g_tmp.c_str());
-    }
-    g_tmp.clear();
-    return error;
 }
 
 }  // namespace
@@ -308,15 +213,13 @@ int recorder_start(const char* path, const std::string& tool, recorder_failure_f
         std::lock_guard l(g_m);
         if (g_active || g_writer.joinable()) return EBUSY;
     }
-    if (const int error = open_output(path)) return error;
-    // The header is written and flushed at once: a file that cannot take even that is refused
-    // here, before anything has been recorded into it.
-    const auto wall = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
-    int error = 0;
-    write_line(rec_header_line(tool, int64_t(wall.count())), error);
-    if (!error && std::fflush(g_file) != 0) error = errno ? errno : EIO;
-    if (error) {
-        finish_output(error);
+    if (const int error = file_replace_begin(path, &g_job)) return error;
+    // The header is written at once: a file that cannot take even that is refused here, before
+    // anything has been recorded into it.
+    const std::string header = rec_header_line(tool, int64_t(pc_clock_utc_seconds())) + "\n";
+    if (const int error = file_replace_write(g_job, header.data(), header.size())) {
+        file_replace_end(g_job, error);
+        g_job = nullptr;
         return error;
     }
     {
@@ -339,7 +242,8 @@ int recorder_start(const char* path, const std::string& tool, recorder_failure_f
             std::lock_guard l(g_m);
             g_active = false;
         }
-        finish_output(EAGAIN);
+        file_replace_end(g_job, EAGAIN);
+        g_job = nullptr;
         return e.code().value() ? e.code().value() : EAGAIN;
     }
     hid_bus_set_tap(&TAP);
@@ -371,7 +275,9 @@ int recorder_stop() {
         g_queue.clear();
         g_queue.shrink_to_fit();
     }
-    return finish_output(error);
+    error = file_replace_end(g_job, error);
+    g_job = nullptr;
+    return error;
 }
 
 bool recorder_active() {

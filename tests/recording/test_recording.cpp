@@ -26,6 +26,7 @@
 #ifndef _WIN32
 #include "file_size_limit.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -479,6 +480,30 @@ TEST_F(RecordingTest, AFailedWriteIsReportedOnceAndLeavesNoHalfRecording) {
     EXPECT_EQ(r.err, expected);
     EXPECT_EQ(text_of(file), "what was there\n");
     EXPECT_EQ(cli({"--record", dir + "/no/such/folder.jsonl", "status"}).rc, CLI_USAGE);
+}
+
+// A recording follows the rules of every saved file: through a link (even one whose file is
+// still to be made) into its file, and a pipe that nobody reads refused at once, not waited on.
+TEST_F(RecordingTest, ARecordingGoesThroughLinksAndNeverWaitsOnAPipeWithoutReader) {
+    auto dev = sim_bus_add();
+    const std::string real = dir + "/real.jsonl", link = dir + "/link.jsonl";
+    const std::string dangling_target = dir + "/later.jsonl", dangling = dir + "/dangling.jsonl";
+    std::ofstream(real) << "old\n";
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    std::filesystem::create_symlink("real.jsonl", link);
+    std::filesystem::create_symlink("later.jsonl", dangling);
+    for (const std::string& name : {link, dangling}) {
+        record_session(name, dev->path(), {request(CMD_GET_STATUS)});
+        EXPECT_TRUE(std::filesystem::is_symlink(name)) << name;
+    }
+    EXPECT_EQ(lines_of(real).size(), lines_of(dangling_target).size());
+    EXPECT_GT(lines_of(real).size(), 3u);
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all, std::filesystem::perms(0640));
+
+    const std::string fifo = dir + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(recorder_start(fifo.c_str(), "test"), ENXIO);
+    EXPECT_FALSE(recorder_active());
 }
 #endif
 
