@@ -1,11 +1,9 @@
 #include "sampler/run_view.h"
 
 #include "link/bytes.h"
-#include "link/command_frame.h"
-#include "link/commands.h"
 #include "link/worker_thread.h"
-#include "platform/pc_clock.h"
 #include "sampler/cartridge_dialog.h"
+#include "sampler/run_control.h"
 #include "sampler/sample_log.h"
 #include "ui/app_messages.h"
 #include "link/link.h"
@@ -148,9 +146,6 @@ private:
         poller.start(this, run_view_poll);
     }
 
-    // One exchange of a view button, waited for off the GUI thread: 0 or its failure.
-    int exchange(command_frame& f) { return ui_await(this, [&f] { return command_exchange(f); }); }
-
     void on_start() {
         if (!ui_fields_ok(this)) return;
         run_settings s = run_settings_from_form(this);
@@ -160,51 +155,33 @@ private:
         if (!remembered) ui_message_fmt(this, "Start", UI_MB_OK | UI_MB_ICONWARNING, "%s", RUN_SETTINGS_NOT_SAVED);
     }
 
-    void send_start(run_settings& s) {
-        command_frame f;
-        if (s.bytes[1] == SCHEDULE_CONTROL) {
-            frame_prepare(f, CMD_START_SCHEDULE, 0);
-            if (exchange(f) != 0)
-                ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start schedule - check power supply");
-            return;
-        }
-        put_u32le(s.bytes + 6, pc_clock_utc_seconds());
-        frame_prepare(f, CMD_START_RUN, RUN_SETTINGS_SIZE);
-        std::memcpy(frame_payload(f), s.bytes, RUN_SETTINGS_SIZE);
-        if (exchange(f) != 0)
-            ui_message_fmt(this, "Start", UI_MB_OK, "%s", "Unable to start device - check power supply");
+    void send_start(const run_settings& s) {
+        const bool schedule = s.bytes[1] == SCHEDULE_CONTROL;
+        if (ui_await(this, [&] { return schedule ? run_schedule_start() : run_start(s); }) != 0)
+            ui_message_fmt(this, "Start", UI_MB_OK, "%s", schedule ? RUN_SCHEDULE_START_FAILED : RUN_START_FAILED);
     }
 
     void on_stop() {
-        command_frame f;
-        if (status_control(run_status) == SCHEDULE_CONTROL) {
-            frame_prepare(f, CMD_STOP_SCHEDULE, 0);
-            if (exchange(f) != 0)
-                ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop schedule - check power supply");
-            return;
-        }
-        frame_prepare(f, CMD_STOP_RUN, 0);
-        if (exchange(f) != 0)
-            ui_message_fmt(this, "Stop", UI_MB_OK, "%s", "Unable to stop device - turn off the power");
+        const bool schedule = run_stop_choice(run_status) == run_stop_kind::schedule;
+        if (ui_await(this, [&] { return schedule ? run_schedule_stop() : run_stop(); }) != 0)
+            ui_message_fmt(this, "Stop", UI_MB_OK, "%s", schedule ? RUN_SCHEDULE_STOP_FAILED : RUN_STOP_FAILED);
     }
 
     void on_clear_log() {
-        if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s",
-                           "This will clear the log on the sampler. Do you want to continue?") != UI_IDYES)
+        if (ui_message_fmt(this, "Clear Log", UI_MB_YESNO | UI_MB_ICONQUESTION, "%s", SAMPLE_LOG_CLEAR_QUESTION) !=
+            UI_IDYES)
             return;
         // Rows it read and posted before now are dropped; its last exchange goes before the clear.
         ui_poller_end last_read = poller.stop();
-        command_frame f;
-        frame_prepare(f, CMD_CLEAR_SAMPLE_LOG, 0);
         const int r = ui_await(this, [&] {
             last_read.wait(LINK_TIMEOUT_SERVICE_MS);
-            return command_exchange(f);
+            return sample_log_clear();
         });
         if (ui_window_gone(this)) return;
         if (r == 0)
             ui.sample_list->clear();
         else
-            ui_message_fmt(this, "Clear Log", UI_MB_OK, "%s", "Failed to clear log");
+            ui_message_fmt(this, "Clear Log", UI_MB_OK, "%s", SAMPLE_LOG_CLEAR_FAILED);
         if (alive) start_poller();
     }
 
