@@ -225,9 +225,7 @@ private:
             QCoreApplication::sendEvent(window(), &m);
             return;
         }
-        command_frame f;
-        frame_prepare(f, CMD_START_FIRMWARE, 0);
-        const int started = ui_await(this, [&f] { return command_exchange(f); });
+        const int started = ui_await(this, [] { return identity_start_firmware(); });
         if (ui_window_gone(this)) return;
         if (started == 0) {
             connect_selection = nullptr;
@@ -317,7 +315,6 @@ void connect_rebuild_list(app_view* view) {
     connect_view* v = as_connect(view);
     if (!v) return;
     QTreeWidget* list = v->ui.device_list;
-    link_close();
     list->clear();
     connect_selection = nullptr;
     device_list_free();
@@ -331,6 +328,8 @@ void connect_rebuild_list(app_view* view) {
     std::vector<probed_entry> probed;
     std::vector<std::string> denied;
     ui_await(v, [&] {
+        // A link whose worker is stuck can take a while to let go of its device.
+        link_close();
         paths = device_scan_paths();
         probed.resize(paths.size());
         for (size_t i = 0; i < paths.size(); ++i) probed[i].probed = identity_probe(paths[i].c_str(), probed[i].info, probed[i].fw);
