@@ -43,40 +43,14 @@ std::vector<std::string> device_denied_paths() {
     return denied;
 }
 
-void device_scan() {
-    device_list.entries = nullptr;
-    device_list.count = 0;
-    for (size_t index = 0;; ++index) {
-        bool end = false;
-        char* path = device_path_at(index, &end);
-        if (path) {
-            auto* grown = new (std::nothrow) device_entry[device_list.count + 1];
-            if (!grown) {
-                delete[] path;
-                device_list_free();
-                return;
-            }
-            for (size_t i = 0; i < device_list.count; ++i) grown[i] = device_list.entries[i];
-            grown[device_list.count] = {path, 0};
-            delete[] device_list.entries;
-            device_list.entries = grown;
-            ++device_list.count;
-        }
-        if (end) return;
-    }
-}
+void device_scan() { device_list_set(device_scan_paths()); }
 
 std::vector<std::string> device_scan_paths() {
+    // One look at the bus: the devices as they are at one moment, none twice, none skipped.
     std::vector<std::string> paths;
-    for (size_t index = 0;; ++index) {
-        bool end = false;
-        char* path = device_path_at(index, &end);
-        if (path) {
-            paths.emplace_back(path);
-            delete[] path;
-        }
-        if (end) return paths;
-    }
+    for (const hid_device_desc& d : hid_bus_enumerate())
+        if (device_ids_match(d.hardware_ids.data(), d.hardware_ids.size())) paths.push_back(d.path);
+    return paths;
 }
 
 void device_list_set(const std::vector<std::string>& paths) {
