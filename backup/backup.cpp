@@ -27,6 +27,11 @@ int backup_read_instrument(instrument_snapshot& out, int* failed) {
     }
     s.has_version = identity_get_version_text(s.version) == 0;
     for (int i = 0; i < SETTINGS_BLOCK_COUNT; ++i) {
+        if (settings_block_id(i) == BLOCK_IDENTIFICATION) {
+            // Read just above: the same record.
+            s.blocks[i] = {BLOCK_IDENTIFICATION, std::vector<uint8_t>(s.info.bytes, s.info.bytes + sizeof s.info.bytes)};
+            continue;
+        }
         r = settings_block_read(settings_block_id(i), s.blocks[i]);
         if (r != 0) {
             if (failed) *failed = i;
