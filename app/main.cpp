@@ -5,7 +5,6 @@
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "platform/hid_system.h"
-#include "recording/recorder.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -120,19 +119,7 @@ int main(int argc, char** argv) {
     // names as its StartupWMClass.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.veltranic.ServiceTool"));
     hid_bus_register(hid_system_backend());
-    for (const QString& file : recording.replays) {
-        if (record_replay_add(file, &error) != 0) {
-            std::fprintf(stderr, "veltranic: cannot replay %s\n", error.toLocal8Bit().constData());
-            return 2;
-        }
-    }
-    if (!recording.record.isEmpty()) {
-        if (const int e = record_start(recording.record); e != 0) {
-            std::fprintf(stderr, "veltranic: cannot record to %s: %s\n", recording.record.toLocal8Bit().constData(),
-                         std::strerror(e));
-            return 2;
-        }
-    }
+    if (const int rc = record_begin(recording, "veltranic"); rc != 0) return rc;
     app_register_windows();
     main_window_create();
     const int result = QApplication::exec();
@@ -140,11 +127,5 @@ int main(int argc, char** argv) {
     // it at once, and the program waits for it before its own objects go.
     link_close();
     worker_thread_join_all(2000);
-    // The recording ends after the last exchange, so that it holds the close.
-    const std::string recorded = recorder_path();
-    if (const int e = record_stop(); e != 0) {
-        std::fprintf(stderr, "veltranic: recording to %s failed: %s\n", recorded.c_str(), std::strerror(e));
-        return result == 0 ? 1 : result;
-    }
-    return result;
+    return record_end("veltranic", result);
 }

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
 
 #ifndef VELTRANIC_VERSION
@@ -163,4 +164,32 @@ bool record_parse_args(const QStringList& args, record_options& out, QString* er
         }
     }
     return true;
+}
+
+int record_begin(const record_options& options, const char* program) {
+    QString error;
+    for (const QString& file : options.replays) {
+        if (record_replay_add(file, &error) != 0) {
+            std::fprintf(stderr, "%s: cannot replay %s\n", program, error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    if (options.record.isEmpty()) return 0;
+    if (const int e = record_start(options.record); e != 0) {
+        std::fprintf(stderr, "%s: cannot record to %s: %s\n", program, options.record.toLocal8Bit().constData(),
+                     std::strerror(e));
+        return 2;
+    }
+    return 0;
+}
+
+int record_end(const char* program, int rc) {
+    if (const std::string problem = replay_problem(); !problem.empty())
+        std::fprintf(stderr, "%s: replay: %s\n", program, problem.c_str());
+    const std::string recorded = recorder_path();
+    if (const int e = record_stop(); e != 0) {
+        std::fprintf(stderr, "%s: recording to %s failed: %s\n", program, recorded.c_str(), std::strerror(e));
+        return rc == 0 ? 1 : rc;
+    }
+    return rc;
 }

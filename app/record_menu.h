@@ -29,3 +29,11 @@ struct record_options {
 };
 // Reads the options out of args. False (with the reason) when one lacks its value.
 bool record_parse_args(const QStringList& args, record_options& out, QString* error);
+
+// What the options ask for, before the main window is made: each replay listed, the recording
+// started. 0, or 2 after one line on standard error that starts with `program`.
+int record_begin(const record_options& options, const char* program);
+// After the event loop, once the link is closed and the pollers have ended (so the recording
+// holds the close): says where a replay stopped, stops the recording and says so when that
+// failed. The program's exit code: rc, or 1 for a good run whose recording failed.
+int record_end(const char* program, int rc);

@@ -20,8 +20,6 @@
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "platform/hid_system.h"
-#include "recording/recorder.h"
-#include "recording/replay.h"
 #include "ui/app_messages.h"
 #include "ui/dialog_helpers.h"
 
@@ -189,19 +187,7 @@ int main(int argc, char** argv) {
     hid_bus_register(hid_system_backend());
     // A replay stands in for the virtual instruments: they are made as usual, but not attached.
     if (recording.replays.isEmpty()) sim_bus_install();
-    for (const QString& file : recording.replays) {
-        if (record_replay_add(file, &error) != 0) {
-            std::fprintf(stderr, "veltranic-demo: cannot replay %s\n", error.toLocal8Bit().constData());
-            return 2;
-        }
-    }
-    if (!recording.record.isEmpty()) {
-        if (const int e = record_start(recording.record); e != 0) {
-            std::fprintf(stderr, "veltranic-demo: cannot record to %s: %s\n", recording.record.toLocal8Bit().constData(),
-                         std::strerror(e));
-            return 2;
-        }
-    }
+    if (const int rc = record_begin(recording, "veltranic-demo"); rc != 0) return rc;
     app_register_windows();
     QWidget* panel = instrument_panel_create();  // plugs in the first instrument
     if (!tour_dir.isEmpty()) {
@@ -235,14 +221,7 @@ int main(int argc, char** argv) {
     // Pollers that the windows stopped end their last exchange before the instruments go.
     link_close();
     worker_thread_join_all(2000);
-    if (const std::string problem = replay_problem(); !problem.empty())
-        std::fprintf(stderr, "veltranic-demo: replay: %s\n", problem.c_str());
-    const std::string recorded = recorder_path();
-    const int e = record_stop();
+    const int result = record_end("veltranic-demo", rc);
     sim_bus_reset();
-    if (e != 0) {
-        std::fprintf(stderr, "veltranic-demo: recording to %s failed: %s\n", recorded.c_str(), std::strerror(e));
-        return rc == 0 ? 1 : rc;
-    }
-    return rc;
+    return result;
 }
