@@ -54,19 +54,24 @@ void save_texts(QWidget* w, const QString& path) {
     if (f.open(QIODevice::WriteOnly)) f.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
 }
 
-}  // namespace
-
-void tour_save(QWidget* w, const char* name) {
-    if (!w) return;
+// A picture of w under name, and the texts w shows beside it (name.txt).
+void save_picture(QWidget* w, const QPixmap& picture, const char* name) {
     save_texts(w, QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".txt")));
     const QString path = QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
-    if (w->grab().save(path)) {
+    if (picture.save(path)) {
         std::printf("%s\n", path.toUtf8().constData());
         std::fflush(stdout);
         ++g_saved;
     } else {
         std::fprintf(stderr, "could not save %s\n", path.toUtf8().constData());
     }
+}
+
+}  // namespace
+
+void tour_save(QWidget* w, const char* name) {
+    if (!w) return;
+    save_picture(w, w->grab(), name);
 }
 
 void tour_save_with_tooltip(QWidget* w, QWidget* field, const char* name) {
@@ -87,14 +92,7 @@ void tour_save_with_tooltip(QWidget* w, QWidget* field, const char* name) {
     p.drawPixmap(0, 0, window);
     p.drawPixmap(at, note);
     p.end();
-    const QString path = QDir(g_dir).filePath(QString::fromUtf8(name) + QStringLiteral(".png"));
-    if (both.save(path)) {
-        std::printf("%s\n", path.toUtf8().constData());
-        std::fflush(stdout);
-        ++g_saved;
-    } else {
-        std::fprintf(stderr, "could not save %s\n", path.toUtf8().constData());
-    }
+    save_picture(w, both, name);
 }
 
 void tour_save_next_modal(const char* name) {
