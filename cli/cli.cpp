@@ -78,9 +78,8 @@ const char* unknown_command(const CLI::App& app, int argc, const char* const* ar
 
 // --serial as typed: a whole number from 0 to 65535.
 bool parse_serial(const std::string& text, long* out) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const uint64_t v = field_unsigned(text);
-    if (v > 65535) return false;
+    uint64_t v = 0;
+    if (!field_whole(text, &v) || v > 65535) return false;
     *out = long(v);
     return true;
 }

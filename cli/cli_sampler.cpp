@@ -20,21 +20,10 @@
 
 namespace {
 
-// A whole number as typed on the command line: digits only, at most max.
+// A whole number as typed on the command line (the fields' rule), at most max.
 bool whole_number(const std::string& text, uint64_t max, uint64_t* out) {
-    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const uint64_t v = field_unsigned(text);
-    if (v > max) return false;
-    *out = v;
-    return true;
-}
-
-// A decimal number as typed (C conventions, "2.5"): the whole text, finite.
-bool decimal_number(const std::string& text, double* out) {
-    if (text.empty() || text.size() > 23) return false;
-    char* end = nullptr;
-    const double v = text_to_double(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v)) return false;
+    uint64_t v = 0;
+    if (!field_whole(text, &v) || v > max) return false;
     *out = v;
     return true;
 }
@@ -231,7 +220,7 @@ int cli_run_start(cli_session& s) {
     if (takes_sample) {
         double litres = 0;
         uint8_t tenths = 0;
-        if (!decimal_number(o.volume, &litres) || litres < 0 || !volume_litres_to_tenths(litres, &tenths))
+        if (!field_decimal(o.volume, &litres) || litres < 0 || !volume_litres_to_tenths(litres, &tenths))
             return cli_usage(s.io, "run start: --volume must be a number of litres from 0 to 25.5");
         settings.bytes[3] = tenths;
         if (!whole_number(o.minutes, 255, &n)) return cli_usage(s.io, "run start: --minutes must be a whole number from 0 to 255");
