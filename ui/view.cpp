@@ -8,6 +8,8 @@
 #include <QStatusBar>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 QRect main_client_rect(const QWidget* any_child) {
     auto* main = qobject_cast<QMainWindow*>(any_child->window());
     if (!main || !main->centralWidget()) return any_child->parentWidget() ? any_child->parentWidget()->rect() : QRect();
@@ -16,8 +18,9 @@ QRect main_client_rect(const QWidget* any_child) {
     return r;
 }
 
-void app_view::init_layout(QLabel* panel_label, QTreeWidget* list) {
+void app_view::init_layout(QLabel* panel_label, QTreeWidget* list, QWidget* above) {
     list_ = list;
+    above_ = above;
     panel_width_ = panel_label ? panel_label->width() : 0;
     relayout();
     show();
@@ -33,7 +36,15 @@ void app_view::relayout() {
     const int height = client.height() - status_height_ + 1;
     setGeometry(0, 0, client.width(), height);
     // The list keeps its place right of the panel and takes the rest of the view.
-    if (list_) list_->setGeometry(list_->x(), list_->y(), client.width() - list_->x(), height - list_->y());
+    if (!list_) return;
+    const int x = list_->x(), w = std::max(0, client.width() - x);
+    int top = list_->y();
+    if (above_) {
+        const int above_h = std::clamp(height / 2, 160, 420);
+        above_->setGeometry(x, 0, w, above_h);
+        top = above_h + 4;
+    }
+    list_->setGeometry(x, top, w, std::max(0, height - top));
 }
 
 void app_view::post_menu_state(int running) {

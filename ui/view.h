@@ -15,7 +15,7 @@ public:
     int view_id() const { return view_id_; }
 
     // Places the view over the main window's client area, ending exactly at the status bar,
-    // and stretches the list to the right edge.
+    // and stretches the list to the right edge (under the widget shown above it, if any).
     void relayout();
     // Everything a destroyed view must stop or free happens here, synchronously, before the
     // next view is created; the widget itself is freed later.
@@ -34,12 +34,14 @@ public:
     int release() { return --holds_; }
 
 protected:
-    // Reads the panel width and asks the main window for the status bar height.
-    void init_layout(QLabel* panel_label, QTreeWidget* list);
+    // Reads the panel width and asks the main window for the status bar height. `above` (a
+    // trend) takes the top of the list's column, half the view's height within limits.
+    void init_layout(QLabel* panel_label, QTreeWidget* list, QWidget* above = nullptr);
 
 private:
     int view_id_;
     QTreeWidget* list_ = nullptr;
+    QWidget* above_ = nullptr;
     int panel_width_ = 0;
     int status_height_ = 0;
     bool retired_ = false;
