@@ -52,7 +52,7 @@ class diagnostics_view : public app_view {
 public:
     diagnostics_view(QWidget* parent, uintptr_t param) : app_view(parent, VIEW_DIAGNOSTICS), creation_param(param) {
         ui.setupUi(this);
-        init_layout(ui.panel_label, ui.log_list);
+        init_layout(ui.panel_label, ui.log_list, ui.trend);
         // No running flag yet: the main window keeps the configuration items grey until this
         // view's first status read says whether the instrument runs.
         ui_add_tooltip(ui.voltage_edit, "Supply voltage (V)");
@@ -90,13 +90,9 @@ public:
         connect(ui.clear_button, &QPushButton::clicked, this, [this] { on_clear(); });
         connect(ui.tasks_button, &QPushButton::clicked, this, [this] { tasks_dialog_run(this, creation_param); });
         stale = new ui_stale_watch(this, int(READINGS_PERIOD.count()), [this](bool s) {
-            if (!alive) return;
-            // The readings shown are not the instrument's now: greyed, and the view says so.
-            ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
-            ui.stale_label->setVisible(s);
-            for (QWidget* w : {ui.state_edit, ui.voltage_edit, ui.temp_edit, ui.rh_edit}) w->setEnabled(!s);
-            ui.trend->set_stale(s);
-            if (s) ui.trend->add_gap();
+            if (alive)
+                ui_show_stale(s, ui.stale_label, {ui.state_edit, ui.voltage_edit, ui.temp_edit, ui.rh_edit}, ui.trend,
+                              true);
         });
         connect(ui.led_button, &QPushButton::clicked, this, [this] { ui_await(this, [] { diag_toggle_led(); }); });
         poller.start(this, diag_poller);
@@ -189,16 +185,6 @@ public:
 
     Ui::diagnostics_view_form ui;
 
-protected:
-    // The trend takes the top of the right-hand side, half the view's height within limits, and the
-    // log list the rest.
-    void resizeEvent(QResizeEvent* e) override {
-        app_view::resizeEvent(e);
-        const int x = ui.log_list->x(), w = std::max(0, width() - x);
-        const int plot_h = std::clamp(height() / 2, 160, 420);
-        ui.trend->setGeometry(x, 0, w, plot_h);
-        ui.log_list->setGeometry(x, plot_h + 4, w, std::max(0, height() - plot_h - 4));
-    }
 
 private:
     // A row of the list, as the operator sees it: its six cells, its colour, its row value.

@@ -44,7 +44,7 @@ class run_view : public app_view {
 public:
     explicit run_view(QWidget* parent) : app_view(parent, VIEW_RUN) {
         ui.setupUi(this);
-        init_layout(ui.panel_label, ui.sample_list);
+        init_layout(ui.panel_label, ui.sample_list, ui.trend);
         for (const run_mode_row& m : RUN_MODES) ui.mode_box->addItem(QString::fromUtf8(m.text));
         ui_list_columns(ui.sample_list, SAMPLE_LOG_COLUMNS, SAMPLE_LOG_COLUMN_COUNT);
         ui.trend->set_curves(RUN_TREND_CURVES);
@@ -68,14 +68,7 @@ public:
 
     // No answer for a while: the status shown is not the instrument's now, and says so.
     void show_stale(bool s) {
-        if (!alive) return;
-        ui.stale_label->setText(s ? QString::fromUtf8(UI_STALE_TEXT) : QString());
-        ui.stale_label->setVisible(s);
-        ui.status_group->setEnabled(!s);
-        ui.cartridge_display->setEnabled(!s);
-        // The trend breaks where the answers stopped, and is drawn pale until they come again.
-        ui.trend->set_stale(s);
-        if (s && trend_running) ui.trend->add_gap();
+        if (alive) ui_show_stale(s, ui.stale_label, {ui.status_group, ui.cartridge_display}, ui.trend, trend_running);
     }
 
     // A status of the poller, on the trend: a run that starts empties it, and every status
@@ -126,17 +119,6 @@ public:
     ui_stale_watch* stale = nullptr;
     bool trend_running = false;  // the trend holds the run in progress
     trend_slope flow_slope;
-
-protected:
-    // The trend takes the top of the right-hand side, half the view's height within limits, and
-    // the sample log the rest.
-    void resizeEvent(QResizeEvent* e) override {
-        app_view::resizeEvent(e);
-        const int x = ui.sample_list->x(), w = std::max(0, width() - x);
-        const int plot_h = std::clamp(height() / 2, 160, 420);
-        ui.trend->setGeometry(x, 0, w, plot_h);
-        ui.sample_list->setGeometry(x, plot_h + 4, w, std::max(0, height() - plot_h - 4));
-    }
 
 private:
     void start_poller() {

@@ -10,6 +10,11 @@
 #include <QTimer>
 
 #include <functional>
+#include <initializer_list>
+
+class QLabel;
+class QWidget;
+class trend_plot;
 
 class ui_stale_watch : public QObject {
 public:
@@ -30,3 +35,8 @@ private:
 
 // What a view says beside its status while its readings are stale.
 constexpr const char* UI_STALE_TEXT = "Not responding";
+
+// Shows a view's readings as stale or live again: the label says "Not responding" (or nothing),
+// the readings are greyed, and the trend is drawn pale, broken where the answers stopped when
+// `gap` is set.
+void ui_show_stale(bool stale, QLabel* label, std::initializer_list<QWidget*> readings, trend_plot* trend, bool gap);
