@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QFileInfo>
 #include <QKeyEvent>
 
 #include <atomic>
@@ -33,7 +32,8 @@ struct upgrade_shared {
     std::atomic<int> stop{0};
     std::mutex m;
     QObject* dialog = nullptr;
-    std::string path;
+    upgrade_image image;  // opened before the dialog shows: its size is the progress bar's
+    int open_error = 0;   // why it could not be opened (the upgrade then fails at once)
     uint32_t base = 0;
 
     void post(int type, uintptr_t w, intptr_t l) {
@@ -44,11 +44,9 @@ struct upgrade_shared {
 
 class upgrade_dialog : public QDialog {
 public:
-    upgrade_dialog(QWidget* owner, uint32_t image_base, qint64 size)
-        : QDialog(owner), base_(image_base) {
+    upgrade_dialog(QWidget* owner, uint32_t image_base) : QDialog(owner), base_(image_base) {
         ui.setupUi(this);
         setObjectName(QStringLiteral("upgrade_dialog"));
-        ui.progress->setRange(0, int(std::min<qint64>(std::max<qint64>(size, 1), INT32_MAX)));
         connect(ui.cancel_button, &QPushButton::clicked, this, [this] { on_cancel(); });
     }
 
@@ -59,15 +57,21 @@ public:
     bool start(const std::string& path) {
         shared_ = std::make_shared<upgrade_shared>();
         shared_->dialog = this;
-        shared_->path = path;
         shared_->base = base_;
+        // Opening never waits (a FIFO or a device is refused at once); what is sent is what
+        // was opened, so the bar's end is the size sent.
+        shared_->open_error = upgrade_image_open(path.c_str(), base_, shared_->image);
+        ui.progress->setRange(0, int(std::min<uint64_t>(std::max<uint64_t>(shared_->image.size, 1), INT32_MAX)));
         auto* user = new std::shared_ptr<upgrade_shared>(shared_);
         worker_thread* w = worker_thread_start(
             [](worker_thread* self) {
                 const auto& shared = *static_cast<std::shared_ptr<upgrade_shared>*>(worker_thread_user(self));
-                upgrade_outcome out = upgrade_run(shared->path, shared->base, shared->stop, [&shared](uint32_t written) {
+                const auto progress = [&shared](uint32_t written) {
                     shared->post(MSG_UPGRADE_PROGRESS, 0, intptr_t(written));
-                });
+                };
+                const upgrade_outcome out =
+                    shared->open_error != 0 ? upgrade_outcome{1, 0, shared->open_error}
+                                            : upgrade_run_image(shared->image, shared->base, shared->stop, progress);
                 shared->post(MSG_UPGRADE_DONE, uintptr_t(out.failed), intptr_t(out.bytes_written));
                 return 0;
             },
@@ -205,7 +209,7 @@ int upgrade_dialog_run(QWidget* owner, uint32_t mode_value) {
     if (path.isEmpty()) return UPGRADE_ENDED;
     g_image_path = path;
 
-    upgrade_dialog dialog(owner, base, QFileInfo(path).size());
+    upgrade_dialog dialog(owner, base);
     dialog.setWindowTitle(title);
     if (!dialog.start(path.toStdString())) {
         ui_message_fmt(owner, "Upgrade", UI_MB_OK, "%s", "Failed to start upgrade");
