@@ -22,7 +22,7 @@ public:
         for (QLineEdit* e : {ui.flow_time_edit, ui.bleach_time_edit, ui.dwell_edit, ui.flush_edit})
             ui_number_field(e, CLEANING_TIME_RULE);
         ui_number_field(ui.speed_edit, CLEANING_SPEED_RULE);
-        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
+        ui_fields_gate(this, ui.save_button);
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
     }
 

@@ -21,7 +21,7 @@ public:
         ui_add_tooltip(ui.pulses_edit, FLOW_METER_TOOLTIP);
         // A text that is no whole number ("10000.5", "abc", "10.000") is red and blocks Save.
         ui_number_field(ui.pulses_edit, FLOW_METER_PULSES_RULE);
-        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
+        ui_fields_gate(this, ui.save_button);
         connect(ui.save_button, &QPushButton::clicked, this, [this] { on_save(); });
     }
 

@@ -52,7 +52,7 @@ public:
             connect(r.used, &QCheckBox::toggled, this, [this] { schedule_update_controls(this); });
         }
         // Only the rows in use are sent, and only their fields count.
-        ui_on_fields_changed(this, this, [this] { ui.save_button->setEnabled(ui_fields_ok(this)); });
+        ui_fields_gate(this, ui.save_button);
         for (QRadioButton* radio : {ui.start_next_radio, ui.start_at_radio}) {
             connect(radio, &QRadioButton::clicked, this, [this] { schedule_update_controls(this); });
             connect(radio, &QRadioButton::toggled, this, [this] { start_touched(); });

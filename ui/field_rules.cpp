@@ -2,6 +2,7 @@
 
 #include "ui/dialog_helpers.h"
 
+#include <QAbstractButton>
 #include <QEvent>
 #include <QLineEdit>
 
@@ -94,4 +95,10 @@ void ui_on_fields_changed(QWidget* window, QObject* context, const std::function
     if (!window) return;
     for (QLineEdit* edit : window->findChildren<QLineEdit*>())
         if (rule_of(edit)) QObject::connect(edit, &QLineEdit::textChanged, context, [changed] { changed(); });
+}
+
+void ui_fields_gate(QWidget* window, QAbstractButton* button) {
+    if (!window || !button) return;
+    ui_on_fields_changed(window, button, [window, button] { button->setEnabled(ui_fields_ok(window)); });
+    button->setEnabled(ui_fields_ok(window));
 }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 
+class QAbstractButton;
 class QLineEdit;
 class QObject;
 class QString;
@@ -33,3 +34,6 @@ bool ui_field_ok(const QLineEdit* edit);
 bool ui_fields_ok(const QWidget* window);
 // Calls changed (in context) whenever the text of a field with a rule inside window changes.
 void ui_on_fields_changed(QWidget* window, QObject* context, const std::function<void()>& changed);
+// Save (or whatever sends the fields) enabled exactly while every field of window keeps its
+// rule: now, and whenever a ruled field changes.
+void ui_fields_gate(QWidget* window, QAbstractButton* button);
