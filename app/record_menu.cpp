@@ -2,6 +2,7 @@
 
 #include "recording/recorder.h"
 #include "recording/replay.h"
+#include "ui/await.h"
 #include "ui/dialog_helpers.h"
 
 #include <QAction>
@@ -61,7 +62,7 @@ void on_failure(int error) {
 
 void on_triggered(QWidget* owner) {
     if (recorder_active()) {
-        record_stop();
+        record_stop(owner);
         return;
     }
     ui_file_request request;
@@ -119,9 +120,11 @@ int record_start(const QString& path) {
     return 0;
 }
 
-int record_stop() {
+int record_stop(QWidget* waiting) {
     if (!recorder_active()) return 0;
-    const int error = recorder_stop();
+    // The rest of the queue written and the file flushed to disk: off the GUI thread while a
+    // window waits (its note and action are looked up afresh after).
+    const int error = waiting ? ui_await(waiting, [] { return recorder_stop(); }) : recorder_stop();
     update_action();
     if (error == 0) {
         show_note(QStringLiteral("Recording saved to %1").arg(QString::fromUtf8(ui_path_for_message(g_path, 80))));

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 class QMainWindow;
+class QWidget;
 
 // Adds the Help menu's item and the status bar's note to the main window.
 void record_menu_attach(QMainWindow* main);
@@ -15,9 +16,10 @@ void record_menu_attach(QMainWindow* main);
 // Starts recording into path (Help > Record..., or --record FILE before the window exists).
 // 0, or the error number; a failure later on is shown once in the status bar.
 int record_start(const QString& path);
-// Stops the recording, if one runs, and puts its file in place. 0, or the error number of the
-// first failure (shown in the status bar unless it was shown already).
-int record_stop();
+// Stops the recording, if one runs, and puts its file in place, waiting off the GUI thread when
+// a window is given (ui_await). 0, or the error number of the first failure (shown in the status
+// bar unless it was shown already).
+int record_stop(QWidget* waiting = nullptr);
 
 // Lists the recording `file` (FILE or FILE?fast) as an instrument. 0, or 1 with the reason.
 int record_replay_add(const QString& file, QString* error);
