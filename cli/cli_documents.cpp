@@ -1,6 +1,5 @@
 #include "cli/cli_documents.h"
 
-#include "link/bytes.h"
 #include "sampler/run_settings.h"
 
 namespace {
@@ -75,24 +74,24 @@ json cli_info_json(const cli_instrument& one, const char* version) {
 json cli_status_json(const status_record& s) {
     const run_status_texts t = run_status_format(s);
     const uint8_t state = status_state(s), control = status_control(s);
-    const uint32_t clock = get_u32le(s.bytes + 24), next = get_u32le(s.bytes + 28);
+    const uint32_t clock = status_clock(s), next = status_next_event(s);
     json doc = with_format();
     doc["state"] = run_state_id(state);
     doc["state_code"] = state;
     doc["control"] = control == SCHEDULE_CONTROL ? "schedule" : "manual";
     doc["control_code"] = control;
-    doc["previous_cartridge_errors"] = s.bytes[3] != 0;
+    doc["previous_cartridge_errors"] = status_previous_errors(s);
     doc["top_cartridge"] = status_cartridge(s);
     doc["clock"] = json_device_time(clock);
     doc["clock_device_time"] = clock;
     doc["next_event"] = next == 0 ? json(nullptr) : json_device_time(next);
     doc["next_event_device_time"] = next;
-    doc["waypoint"] = s.bytes[32];
-    doc["flow_volume_litre"] = json_float(get_f32le(s.bytes + 16));
-    doc["max_pressure_bar"] = json_float(get_f32le(s.bytes + 20));
-    doc["supply_voltage_v"] = json_float(get_f32le(s.bytes + 4));
-    doc["temperature_c"] = json_float(get_f32le(s.bytes + 8));
-    doc["humidity_percent"] = json_float(get_f32le(s.bytes + 12));
+    doc["waypoint"] = status_waypoint(s);
+    doc["flow_volume_litre"] = json_float(status_flow_volume(s));
+    doc["max_pressure_bar"] = json_float(status_max_pressure(s));
+    doc["supply_voltage_v"] = json_float(status_supply_voltage(s));
+    doc["temperature_c"] = json_float(status_temperature(s));
+    doc["humidity_percent"] = json_float(status_humidity(s));
     json texts;
     texts["cartridge"] = t.cartridge;
     texts["clock"] = t.clock;
@@ -111,19 +110,19 @@ json cli_sample_log_json(const std::vector<sample_log_record>& records) {
     json list = json::array();
     for (const sample_log_record& r : records) {
         const sample_log_row row = sample_log_cells(r);
-        const uint32_t start = get_u32le(r.bytes + 16);
+        const uint32_t start = sample_start(r);
         json j;
         j["start_time"] = json_device_time(start);
         j["start_time_device_time"] = start;
         j["start_time_text"] = row.cells[0];
-        j["cartridge_id"] = get_u16le(r.bytes + 4);
-        j["duration_sec"] = get_u32le(r.bytes + 20);
-        j["treatment"] = treatment_id(r.bytes[14]);
+        j["cartridge_id"] = sample_cartridge(r);
+        j["duration_sec"] = sample_duration(r);
+        j["treatment"] = treatment_id(sample_treatment(r));
         j["treatment_text"] = row.cells[3];
-        j["stop_reason"] = stop_reason_id(r.bytes[15]);
+        j["stop_reason"] = stop_reason_id(sample_stop_reason(r));
         j["stop_reason_text"] = row.cells[4];
-        j["volume_pumped_litre"] = json_float(get_f32le(r.bytes + 24));
-        j["max_pressure_bar"] = json_float(get_f32le(r.bytes + 28));
+        j["volume_pumped_litre"] = json_float(sample_volume(r));
+        j["max_pressure_bar"] = json_float(sample_max_pressure(r));
         list.push_back(j);
     }
     doc["records"] = list;
