@@ -659,10 +659,8 @@ int write_block(const settings_block& current, const settings_block& wanted, boo
                 if (std::memcmp(c.bytes, held.bytes, MOTOR_CONFIG_SIZE) == 0) continue;
                 // As the motor dialog saves: the one motor, read back at once (the block's own
                 // read-back after all of them compares every field once more).
-                if (const int r = motor_config_set(uint8_t(i + 1), c); r != 0) return r;
-                motor_config back;
-                if (const int r = motor_config_get(uint8_t(i + 1), back); r != 0) return r;
-                if (std::memcmp(back.bytes, c.bytes, MOTOR_CONFIG_SIZE) != 0) return SETTINGS_READ_BACK_DIFFERS;
+                if (const int r = motor_config_save(uint8_t(i + 1), c); r != 0)
+                    return r == MOTOR_SAVE_MISMATCH ? SETTINGS_READ_BACK_DIFFERS : r;
             }
             return 0;
         case BLOCK_PRESSURE: {
