@@ -44,8 +44,7 @@ int backup_read_instrument(instrument_snapshot& out, int* failed) {
 
 json backup_document(const instrument_snapshot& s, const std::string& tool_version, uint32_t created_utc,
                      const std::string& created_local) {
-    json doc;
-    doc["format"] = JSON_FORMAT;
+    json doc = json_document();
     doc["document"] = BACKUP_KIND;
     doc["created"] = created_local;
     doc["created_utc_seconds"] = created_utc;

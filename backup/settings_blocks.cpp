@@ -209,7 +209,7 @@ std::string stored_name(const uint8_t* b) {
 
 // The name as a document shows it: bytes that are not UTF-8 as U+FFFD.
 std::string shown_name(const std::string& name) {
-    return json::parse(json(name).dump(-1, ' ', false, json::error_handler_t::replace)).get<std::string>();
+    return json::parse(json_value_text(json(name))).get<std::string>();
 }
 
 json identification_fields(const uint8_t* b) {
@@ -509,7 +509,7 @@ void flatten(const json& j, const std::string& path, std::vector<std::pair<std::
     } else if (j.is_array()) {
         for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + text_printf("[%u]", unsigned(i + 1)), out);
     } else {
-        out.emplace_back(path, j.dump(-1, ' ', false, json::error_handler_t::replace));
+        out.emplace_back(path, json_value_text(j));
     }
 }
 
@@ -569,8 +569,7 @@ json settings_block_fields(const settings_block& block) {
 }
 
 json settings_block_document(const settings_block& block) {
-    json doc;
-    doc["format"] = JSON_FORMAT;
+    json doc = json_document();
     doc["block"] = settings_block_name(block.id);
     const json fields = settings_block_fields(block);
     for (auto& [key, value] : fields.items()) doc[key] = value;

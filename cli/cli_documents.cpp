@@ -4,12 +4,6 @@
 
 namespace {
 
-json with_format() {
-    json doc;
-    doc["format"] = JSON_FORMAT;
-    return doc;
-}
-
 const char* mode_id(uint8_t mode) {
     switch (mode) {
         case 0: return "unknown";
@@ -47,7 +41,7 @@ json cli_instrument_json(const cli_instrument& one, bool accessible) {
 }
 
 json cli_list_json(const std::vector<cli_instrument>& all, const std::vector<std::string>& denied) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const cli_instrument& one : all) list.push_back(cli_instrument_json(one));
     for (const std::string& path : denied) {
@@ -60,7 +54,7 @@ json cli_list_json(const std::vector<cli_instrument>& all, const std::vector<std
 }
 
 json cli_info_json(const cli_instrument& one, const char* version) {
-    json doc = with_format();
+    json doc = json_document();
     const json entry = cli_instrument_json(one);
     for (auto& [key, value] : entry.items())
         if (key != "accessible" && key != "identified") doc[key] = value;
@@ -75,7 +69,7 @@ json cli_status_json(const status_record& s) {
     const run_status_texts t = run_status_format(s);
     const uint8_t state = status_state(s), control = status_control(s);
     const uint32_t clock = status_clock(s), next = status_next_event(s);
-    json doc = with_format();
+    json doc = json_document();
     doc["state"] = run_state_id(state);
     doc["state_code"] = state;
     doc["control"] = control == SCHEDULE_CONTROL ? "schedule" : "manual";
@@ -106,7 +100,7 @@ json cli_status_json(const status_record& s) {
 }
 
 json cli_sample_log_json(const std::vector<sample_log_record>& records) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const sample_log_record& r : records) {
         const sample_log_row row = sample_log_cells(r);
@@ -130,7 +124,7 @@ json cli_sample_log_json(const std::vector<sample_log_record>& records) {
 }
 
 json cli_diag_log_json(const std::vector<log_record>& records) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const log_record& r : records) {
         json j;
@@ -148,7 +142,7 @@ json cli_diag_log_json(const std::vector<log_record>& records) {
 }
 
 json cli_clock_json(const clock_time& c) {
-    json doc = with_format();
+    json doc = json_document();
     uint32_t device = 0;
     const bool valid = clock_time_to_device(c, &device);
     doc["time"] = valid ? json_device_time(device) : json(nullptr);

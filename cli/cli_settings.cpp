@@ -19,8 +19,6 @@
 
 namespace {
 
-std::string value_text(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
-
 // A block's fields as "name: value" lines for reading on a terminal; an entry of a list (a
 // motor, a calibration point) on one line of its own.
 void print_fields(std::ostream& out, const json& j, const std::string& path) {
@@ -30,13 +28,14 @@ void print_fields(std::ostream& out, const json& j, const std::string& path) {
         for (size_t i = 0; i < j.size(); ++i) {
             out << "  " << path << text_printf("[%u]:", unsigned(i + 1));
             if (j[i].is_object())
-                for (auto it = j[i].begin(); it != j[i].end(); ++it) out << " " << it.key() << "=" << value_text(it.value());
+                for (auto it = j[i].begin(); it != j[i].end(); ++it)
+                    out << " " << it.key() << "=" << json_value_text(it.value());
             else
-                out << " " << value_text(j[i]);
+                out << " " << json_value_text(j[i]);
             out << "\n";
         }
     } else {
-        out << "  " << path << ": " << value_text(j) << "\n";
+        out << "  " << path << ": " << json_value_text(j) << "\n";
     }
 }
 
@@ -99,8 +98,7 @@ int cli_settings_get(cli_session& s) {
             s.io.out << json_text(settings_block_document(blocks.front()));
             return CLI_OK;
         }
-        json doc;
-        doc["format"] = JSON_FORMAT;
+        json doc = json_document();
         json all;
         for (const settings_block& b : blocks) all[settings_block_name(b.id)] = settings_block_fields(b);
         doc["blocks"] = all;
@@ -206,8 +204,7 @@ int cli_restore(cli_session& s) {
         to_write.push_back(&b);
         factory_needed = factory_needed || b.needs_factory;
     }
-    json outcome;
-    outcome["format"] = JSON_FORMAT;
+    json outcome = json_document();
     json blocks = json::array();
     auto report = [&](const restore_block& b, const char* result, const std::string& message) {
         json j;
