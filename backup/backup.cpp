@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#ifndef VELTRANIC_VERSION
+#define VELTRANIC_VERSION "unknown"
+#endif
+
 namespace {
 
 constexpr const char* BACKUP_KIND = "veltranic-settings-backup";
@@ -63,6 +67,10 @@ json backup_document(const instrument_snapshot& s, const std::string& tool_versi
     for (const settings_block& b : s.blocks) blocks[settings_block_name(b.id)] = settings_block_fields(b);
     doc["blocks"] = blocks;
     return doc;
+}
+
+std::string backup_file_text(const instrument_snapshot& snapshot) {
+    return json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), backup_local_time()));
 }
 
 bool backup_parse(std::string_view text, backup_file& out, std::string& error) {
@@ -136,6 +144,22 @@ bool backup_plan(const backup_file& file, const instrument_snapshot& instrument,
     }
     out = std::move(plan);
     return true;
+}
+
+bool backup_block_chosen(const restore_block& b, bool identity) {
+    return b.in_file && !b.changes.empty() && (!b.identity || identity);
+}
+
+bool backup_any_chosen(const std::vector<restore_block>& plan, bool identity) {
+    for (const restore_block& b : plan)
+        if (backup_block_chosen(b, identity)) return true;
+    return false;
+}
+
+bool backup_needs_factory(const std::vector<restore_block>& plan, bool identity) {
+    for (const restore_block& b : plan)
+        if (backup_block_chosen(b, identity) && b.needs_factory) return true;
+    return false;
 }
 
 bool backup_other_type(const backup_file& file, const instrument_snapshot& instrument) {
