@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#ifndef VELTRANIC_VERSION
+#define VELTRANIC_VERSION "unknown"
+#endif
+
 namespace {
 
 constexpr const char* BACKUP_KIND = "veltranic-settings-backup";
@@ -44,8 +48,7 @@ int backup_read_instrument(instrument_snapshot& out, int* failed) {
 
 json backup_document(const instrument_snapshot& s, const std::string& tool_version, uint32_t created_utc,
                      const std::string& created_local) {
-    json doc;
-    doc["format"] = JSON_FORMAT;
+    json doc = json_document();
     doc["document"] = BACKUP_KIND;
     doc["created"] = created_local;
     doc["created_utc_seconds"] = created_utc;
@@ -64,6 +67,10 @@ json backup_document(const instrument_snapshot& s, const std::string& tool_versi
     for (const settings_block& b : s.blocks) blocks[settings_block_name(b.id)] = settings_block_fields(b);
     doc["blocks"] = blocks;
     return doc;
+}
+
+std::string backup_file_text(const instrument_snapshot& snapshot) {
+    return json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), backup_local_time()));
 }
 
 bool backup_parse(std::string_view text, backup_file& out, std::string& error) {
@@ -137,6 +144,22 @@ bool backup_plan(const backup_file& file, const instrument_snapshot& instrument,
     }
     out = std::move(plan);
     return true;
+}
+
+bool backup_block_chosen(const restore_block& b, bool identity) {
+    return b.in_file && !b.changes.empty() && (!b.identity || identity);
+}
+
+bool backup_any_chosen(const std::vector<restore_block>& plan, bool identity) {
+    for (const restore_block& b : plan)
+        if (backup_block_chosen(b, identity)) return true;
+    return false;
+}
+
+bool backup_needs_factory(const std::vector<restore_block>& plan, bool identity) {
+    for (const restore_block& b : plan)
+        if (backup_block_chosen(b, identity) && b.needs_factory) return true;
+    return false;
 }
 
 bool backup_other_type(const backup_file& file, const instrument_snapshot& instrument) {

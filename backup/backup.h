@@ -37,6 +37,8 @@ std::string backup_local_time();
 // local time as ISO 8601.
 json backup_document(const instrument_snapshot& snapshot, const std::string& tool_version, uint32_t created_utc,
                      const std::string& created_local);
+// The text of a backup file made now, by this build of the tool.
+std::string backup_file_text(const instrument_snapshot& snapshot);
 
 // A backup as read from a file.
 struct backup_file {
@@ -61,6 +63,12 @@ struct restore_block {
 // settings_block_id. False (and why) when a block of the file is not one the tool would write.
 bool backup_plan(const backup_file& file, const instrument_snapshot& instrument, std::vector<restore_block>& out,
                  std::string& error);
+// Whether a restore writes the block: the file holds it and it differs from what the instrument
+// holds; the identification only when `identity` (the identity is restored too).
+bool backup_block_chosen(const restore_block& block, bool identity);
+bool backup_any_chosen(const std::vector<restore_block>& plan, bool identity);
+// Whether a block a restore writes changes the board serial: the maintenance password is needed.
+bool backup_needs_factory(const std::vector<restore_block>& plan, bool identity);
 // Whether the file comes from another type of instrument than this one.
 bool backup_other_type(const backup_file& file, const instrument_snapshot& instrument);
 

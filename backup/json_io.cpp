@@ -88,6 +88,14 @@ std::string json_text(const json& doc) {
     return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+std::string json_value_text(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+json json_document() {
+    json doc;
+    doc["format"] = JSON_FORMAT;
+    return doc;
+}
+
 json json_float(float value) {
     if (!std::isfinite(value)) return nullptr;
     for (int digits = 1; digits <= 9; ++digits) {

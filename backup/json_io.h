@@ -33,6 +33,11 @@ bool json_parse_object(std::string_view text, json& out, std::string& error);
 // The document as text (two-space indent, a final newline). Bytes that are not UTF-8 (a name
 // with a Latin-1 byte, a message cut inside a character by its field) become U+FFFD.
 std::string json_text(const json& doc);
+// A value as one line of JSON, with the same U+FFFD for bytes that are not UTF-8 ("60",
+// "\"Lake 3\"", {"a":1}): a field's text in a list of changes or on a terminal.
+std::string json_value_text(const json& value);
+// A new document holding its "format" (JSON_FORMAT); the fields set after it follow in order.
+json json_document();
 
 // A single-precision value as the shortest decimal that reads back as the same float (1.7, not
 // 1.7000000476837158); null when it is not finite.

@@ -64,11 +64,32 @@ bool in_rows(const combo_row* rows, int count, uint32_t value) {
     return false;
 }
 
+// A block's bytes as its feature core's record, and the record back into a block's bytes.
+template <class R>
+R record_of(const uint8_t* b) {
+    R r;
+    std::memcpy(r.bytes, b, sizeof r.bytes);
+    return r;
+}
+
+template <class R>
+void store(const R& r, uint8_t* out) {
+    std::memcpy(out, r.bytes, sizeof r.bytes);
+}
+
+// Reads a record through its feature core into a block's bytes (left as they are on failure).
+template <class R>
+int read_into(int (*read)(R&), uint8_t* out) {
+    R r;
+    const int result = read(r);
+    if (result == 0) store(r, out);
+    return result;
+}
+
 // A code given by its identifier or as a number. What the instrument holds goes back as it is;
-// a code that changes must be one that `allowed` accepts (a row of the window's list).
-template <typename Allowed>
-bool code_field(json_fields& f, const char* key, const std::vector<code_name>& names, uint32_t kept, Allowed allowed,
-                uint32_t* out) {
+// a code that changes must be one of the window's list (`rows`).
+bool code_field(json_fields& f, const char* key, const std::vector<code_name>& names, uint32_t kept,
+                const combo_row* rows, int row_count, uint32_t* out) {
     const json* v = f.get(key);
     if (!v) return f.error.empty();
     uint32_t code = 0;
@@ -88,7 +109,8 @@ bool code_field(json_fields& f, const char* key, const std::vector<code_name>& n
         for (const code_name& n : names) list += (list.empty() ? "\"" : ", \"") + std::string(n.name) + "\"";
         return f.fail(f.name(key) + " must be " + (list.empty() ? std::string("a number") : "one of " + list));
     }
-    if (code != kept && !allowed(code)) return f.fail(f.name(key) + " cannot be set to " + code_json(names, code).dump());
+    if (code != kept && !in_rows(rows, row_count, code))
+        return f.fail(f.name(key) + " cannot be set to " + code_json(names, code).dump());
     *out = code;
     return true;
 }
@@ -96,28 +118,25 @@ bool code_field(json_fields& f, const char* key, const std::vector<code_name>& n
 // ---- flow meter --------------------------------------------------------------------------------
 
 json flow_fields(const uint8_t* b) {
-    flow_meter_config c;
-    std::memcpy(c.bytes, b, sizeof c.bytes);
+    const flow_meter_config c = record_of<flow_meter_config>(b);
     json j;
     j["pulses_per_litre"] = flow_meter_pulses(c);
     return j;
 }
 
 bool flow_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    flow_meter_config c;
-    std::memcpy(c.bytes, cur, sizeof c.bytes);
+    const flow_meter_config c = record_of<flow_meter_config>(cur);
     uint64_t pulses = flow_meter_pulses(c);
     if (!f.get_uint("pulses_per_litre", UINT32_MAX, &pulses)) return false;
     const flow_meter_config built = flow_meter_build(pulses);
-    std::memcpy(out, built.bytes, sizeof built.bytes);
+    store(built, out);
     return true;
 }
 
 // ---- cleaning ----------------------------------------------------------------------------------
 
 json cleaning_fields(const uint8_t* b) {
-    cleaning_config c;
-    std::memcpy(c.bytes, b, sizeof c.bytes);
+    const cleaning_config c = record_of<cleaning_config>(b);
     const cleaning_values v = cleaning_values_of(c);
     json j;
     j["stabilization_flow_time_s"] = v.flow_time;
@@ -130,8 +149,7 @@ json cleaning_fields(const uint8_t* b) {
 }
 
 bool cleaning_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    cleaning_config c;
-    std::memcpy(c.bytes, cur, sizeof c.bytes);
+    const cleaning_config c = record_of<cleaning_config>(cur);
     const cleaning_values v = cleaning_values_of(c);
     cleaning_input in{v.flow_time, v.waste_through_cartridge, v.bleach_speed, v.bleach_time, v.dwell_time, v.flush_time};
     if (!f.get_uint_kept("stabilization_flow_time_s", 0, CLEANING_TIME_MAX, v.flow_time, &in.flow_time) ||
@@ -144,15 +162,14 @@ bool cleaning_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
     cleaning_config built = cleaning_build(in);
     // A stored speed beyond 100 that the document leaves as it is goes back as it is.
     built.bytes[5] = uint8_t(std::min<uint64_t>(in.bleach_speed, 255));
-    std::memcpy(out, built.bytes, sizeof built.bytes);
+    store(built, out);
     return true;
 }
 
 // ---- RS-232 ------------------------------------------------------------------------------------
 
 json rs232_fields(const uint8_t* b) {
-    rs232_config c;
-    std::memcpy(c.bytes, b, sizeof c.bytes);
+    const rs232_config c = record_of<rs232_config>(b);
     const rs232_settings s = rs232_settings_of(c);
     json j;
     j["baud"] = s.baud;
@@ -164,33 +181,27 @@ json rs232_fields(const uint8_t* b) {
 }
 
 bool rs232_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    rs232_config c;
-    std::memcpy(c.bytes, cur, sizeof c.bytes);
+    const rs232_config c = record_of<rs232_config>(cur);
     rs232_settings s = rs232_settings_of(c);
     uint32_t baud = s.baud, data = s.data_bits, stop = s.stop_bits, parity = s.parity, protocol = s.protocol;
     const std::vector<code_name> none;
-    if (!code_field(f, "baud", none, s.baud, [](uint32_t v) { return in_rows(RS232_BAUD, RS232_BAUD_ROWS, v); }, &baud) ||
-        !code_field(f, "data_bits", none, s.data_bits,
-                    [](uint32_t v) { return in_rows(RS232_DATA_BITS, RS232_DATA_BITS_ROWS, v); }, &data) ||
-        !code_field(f, "stop_bits", none, s.stop_bits,
-                    [](uint32_t v) { return in_rows(RS232_STOP_BITS, RS232_STOP_BITS_ROWS, v); }, &stop) ||
-        !code_field(f, "parity", PARITY_NAMES, s.parity,
-                    [](uint32_t v) { return in_rows(RS232_PARITY, RS232_PARITY_ROWS, v); }, &parity) ||
+    if (!code_field(f, "baud", none, s.baud, RS232_BAUD, RS232_BAUD_ROWS, &baud) ||
+        !code_field(f, "data_bits", none, s.data_bits, RS232_DATA_BITS, RS232_DATA_BITS_ROWS, &data) ||
+        !code_field(f, "stop_bits", none, s.stop_bits, RS232_STOP_BITS, RS232_STOP_BITS_ROWS, &stop) ||
+        !code_field(f, "parity", PARITY_NAMES, s.parity, RS232_PARITY, RS232_PARITY_ROWS, &parity) ||
         // The retired protocol has no row: an instrument keeps it, nobody chooses it.
-        !code_field(f, "protocol", PROTOCOL_NAMES, s.protocol,
-                    [](uint32_t v) { return in_rows(RS232_PROTOCOL, RS232_PROTOCOL_ROWS, v); }, &protocol))
+        !code_field(f, "protocol", PROTOCOL_NAMES, s.protocol, RS232_PROTOCOL, RS232_PROTOCOL_ROWS, &protocol))
         return false;
     s = {baud, uint8_t(parity), uint8_t(data), uint8_t(stop), protocol};
     const rs232_config built = rs232_build(s);
-    std::memcpy(out, built.bytes, sizeof built.bytes);
+    store(built, out);
     return true;
 }
 
 // ---- identification ----------------------------------------------------------------------------
 
 std::string stored_name(const uint8_t* b) {
-    device_info info;
-    std::memcpy(info.bytes, b, sizeof info.bytes);
+    const device_info info = record_of<device_info>(b);
     char name[SENSOR_NAME_MAX + 1];
     device_info_name(info, name);
     return name;
@@ -198,12 +209,11 @@ std::string stored_name(const uint8_t* b) {
 
 // The name as a document shows it: bytes that are not UTF-8 as U+FFFD.
 std::string shown_name(const std::string& name) {
-    return json::parse(json(name).dump(-1, ' ', false, json::error_handler_t::replace)).get<std::string>();
+    return json::parse(json_value_text(json(name))).get<std::string>();
 }
 
 json identification_fields(const uint8_t* b) {
-    device_info info;
-    std::memcpy(info.bytes, b, sizeof info.bytes);
+    const device_info info = record_of<device_info>(b);
     json j;
     j["name"] = stored_name(b);
     j["serial"] = device_info_serial(info);
@@ -212,8 +222,7 @@ json identification_fields(const uint8_t* b) {
 }
 
 bool identification_apply_fields(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    device_info info;
-    std::memcpy(info.bytes, cur, sizeof info.bytes);
+    device_info info = record_of<device_info>(cur);
     const std::string held = stored_name(cur);
     std::string name = shown_name(held);
     uint64_t serial = device_info_serial(info), board = device_info_board_serial(info);
@@ -234,16 +243,14 @@ bool identification_apply_fields(json_fields& f, const uint8_t* cur, uint8_t* ou
         put_u16le(info.bytes + DEVICE_INFO_SERIAL, uint16_t(serial));
     }
     put_u16le(info.bytes + DEVICE_INFO_BOARD_SERIAL, uint16_t(board));
-    std::memcpy(out, info.bytes, sizeof info.bytes);
+    store(info, out);
     return true;
 }
 
 // ---- motors ------------------------------------------------------------------------------------
 
 motor_config motor_at(const uint8_t* b, int index) {
-    motor_config c;
-    std::memcpy(c.bytes, b + MOTOR_CONFIG_SIZE * size_t(index), MOTOR_CONFIG_SIZE);
-    return c;
+    return record_of<motor_config>(b + MOTOR_CONFIG_SIZE * size_t(index));
 }
 
 json motors_fields(const uint8_t* b) {
@@ -276,12 +283,10 @@ bool motor_apply(json_fields& f, motor_config& c, int index) {
     uint64_t pressure = c.bytes[MOTOR_MAX_PRESSURE], timeout = motor_u16(c, MOTOR_OVERPRESSURE_TIMEOUT),
              engaged = motor_u16(c, MOTOR_HALL_ENGAGED), disengaged = motor_u16(c, MOTOR_HALL_DISENGAGED),
              speed = motor_u16(c, MOTOR_SPEED);
-    if (!code_field(f, "direction", DIRECTION_NAMES, direction,
-                    [](uint32_t v) { return in_rows(MOTOR_DIRECTION_ROWS, MOTOR_DIRECTION_ROW_COUNT, v); }, &direction) ||
-        !code_field(f, "autostop", AUTOSTOP_NAMES, a, [](uint32_t v) { return in_rows(AUTOSTOP_ROWS, AUTOSTOP_ROW_COUNT, v); },
-                    &a) ||
-        !code_field(f, "autostop2", AUTOSTOP2_NAMES, b,
-                    [](uint32_t v) { return in_rows(AUTOSTOP2_ROWS, AUTOSTOP2_ROW_COUNT, v); }, &b) ||
+    if (!code_field(f, "direction", DIRECTION_NAMES, direction, MOTOR_DIRECTION_ROWS, MOTOR_DIRECTION_ROW_COUNT,
+                    &direction) ||
+        !code_field(f, "autostop", AUTOSTOP_NAMES, a, AUTOSTOP_ROWS, AUTOSTOP_ROW_COUNT, &a) ||
+        !code_field(f, "autostop2", AUTOSTOP2_NAMES, b, AUTOSTOP2_ROWS, AUTOSTOP2_ROW_COUNT, &b) ||
         !f.get_uint_kept("max_pressure_bar", 0, MOTOR_PRESSURE_MAX, pressure, &pressure) ||
         !f.get_uint_kept("overpressure_timeout_s", 0, MOTOR_TIMEOUT_MAX, timeout, &timeout) ||
         !f.get_uint_kept("hall_engaged", 0, MOTOR_HALL_MAX, engaged, &engaged) ||
@@ -325,7 +330,7 @@ bool motors_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
     return numbered_list(f, "motors", "motor", MOTOR_ID_LAST, [&](json_fields& entry, int index) {
         motor_config c = motor_at(out, index);
         if (!motor_apply(entry, c, index)) return false;
-        std::memcpy(out + MOTOR_CONFIG_SIZE * size_t(index), c.bytes, MOTOR_CONFIG_SIZE);
+        store(c, out + MOTOR_CONFIG_SIZE * size_t(index));
         return true;
     });
 }
@@ -333,8 +338,7 @@ bool motors_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
 // ---- pressure calibration ----------------------------------------------------------------------
 
 json pressure_fields(const uint8_t* b) {
-    pressure_calibration c;
-    std::memcpy(c.bytes, b, sizeof c.bytes);
+    const pressure_calibration c = record_of<pressure_calibration>(b);
     json j;
     j["gain_bar_per_volt"] = json_double(pressure_gain(c));
     j["offset_bar"] = json_double(pressure_offset(c));
@@ -352,8 +356,7 @@ json pressure_fields(const uint8_t* b) {
 }
 
 bool pressure_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    pressure_calibration c;
-    std::memcpy(c.bytes, cur, sizeof c.bytes);
+    pressure_calibration c = record_of<pressure_calibration>(cur);
     double gain = pressure_gain(c), offset = pressure_offset(c);
     if (!f.get_number("gain_bar_per_volt", &gain) || !f.get_number("offset_bar", &offset)) return false;
     pressure_set_line(c, gain, offset);
@@ -367,15 +370,14 @@ bool pressure_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
         return true;
     });
     if (!ok) return false;
-    std::memcpy(out, c.bytes, sizeof c.bytes);
+    store(c, out);
     return true;
 }
 
 // ---- schedule ----------------------------------------------------------------------------------
 
 json schedule_fields(const uint8_t* b) {
-    schedule_record s;
-    std::memcpy(s.bytes, b, sizeof s.bytes);
+    const schedule_record s = record_of<schedule_record>(b);
     const uint32_t start = schedule_start(s);
     json j;
     j["autostart"] = s.bytes[1] != 0;
@@ -440,8 +442,7 @@ bool schedule_start_apply(json_fields& f, uint32_t held, uint32_t* start) {
 }
 
 bool schedule_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
-    schedule_record s;
-    std::memcpy(s.bytes, cur, sizeof s.bytes);
+    const schedule_record s = record_of<schedule_record>(cur);
     bool autostart = s.bytes[1] != 0;
     uint32_t start = schedule_start(s);
     if (!f.get_bool("autostart", &autostart) || !schedule_start_apply(f, schedule_start(s), &start)) return false;
@@ -469,7 +470,7 @@ bool schedule_apply(json_fields& f, const uint8_t* cur, uint8_t* out) {
     });
     if (!ok) return false;
     const schedule_record built = schedule_build_entries(autostart, start, entries);
-    std::memcpy(out, built.bytes, sizeof built.bytes);
+    store(built, out);
     return true;
 }
 
@@ -508,7 +509,7 @@ void flatten(const json& j, const std::string& path, std::vector<std::pair<std::
     } else if (j.is_array()) {
         for (size_t i = 0; i < j.size(); ++i) flatten(j[i], path + text_printf("[%u]", unsigned(i + 1)), out);
     } else {
-        out.emplace_back(path, j.dump(-1, ' ', false, json::error_handler_t::replace));
+        out.emplace_back(path, json_value_text(j));
     }
 }
 
@@ -545,43 +546,18 @@ int settings_block_read(settings_block_id id, settings_block& out) {
     uint8_t* p = b.bytes.data();
     int r = 0;
     switch (id) {
-        case BLOCK_FLOW_METER: {
-            flow_meter_config c;
-            if ((r = flow_meter_read(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
-        case BLOCK_CLEANING: {
-            cleaning_config c;
-            if ((r = cleaning_read(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
-        case BLOCK_RS232: {
-            rs232_config c;
-            if ((r = rs232_read(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
-        case BLOCK_IDENTIFICATION: {
-            device_info c;
-            if ((r = identity_get_device_info(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
+        case BLOCK_FLOW_METER: r = read_into(flow_meter_read, p); break;
+        case BLOCK_CLEANING: r = read_into(cleaning_read, p); break;
+        case BLOCK_RS232: r = read_into(rs232_read, p); break;
+        case BLOCK_IDENTIFICATION: r = read_into(identity_get_device_info, p); break;
         case BLOCK_MOTORS:
             for (int i = 0; i < MOTOR_ID_LAST && r == 0; ++i) {
                 motor_config c;
-                if ((r = motor_config_get(uint8_t(i + 1), c)) == 0)
-                    std::memcpy(p + MOTOR_CONFIG_SIZE * size_t(i), c.bytes, MOTOR_CONFIG_SIZE);
+                if ((r = motor_config_get(uint8_t(i + 1), c)) == 0) store(c, p + MOTOR_CONFIG_SIZE * size_t(i));
             }
             break;
-        case BLOCK_PRESSURE: {
-            pressure_calibration c;
-            if ((r = pressure_calibration_read(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
-        case BLOCK_SCHEDULE: {
-            schedule_record c;
-            if ((r = schedule_read(c)) == 0) std::memcpy(p, c.bytes, sizeof c.bytes);
-            break;
-        }
+        case BLOCK_PRESSURE: r = read_into(pressure_calibration_read, p); break;
+        case BLOCK_SCHEDULE: r = read_into(schedule_read, p); break;
     }
     if (r == 0) out = std::move(b);
     return r;
@@ -593,8 +569,7 @@ json settings_block_fields(const settings_block& block) {
 }
 
 json settings_block_document(const settings_block& block) {
-    json doc;
-    doc["format"] = JSON_FORMAT;
+    json doc = json_document();
     doc["block"] = settings_block_name(block.id);
     const json fields = settings_block_fields(block);
     for (auto& [key, value] : fields.items()) doc[key] = value;
@@ -656,25 +631,16 @@ namespace {
 int write_block(const settings_block& current, const settings_block& wanted, bool factory_allowed) {
     const uint8_t* p = wanted.bytes.data();
     switch (wanted.id) {
-        case BLOCK_FLOW_METER: {
-            flow_meter_config c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
-            return flow_meter_write(flow_meter_build(flow_meter_pulses(c)));
-        }
+        case BLOCK_FLOW_METER:
+            return flow_meter_write(flow_meter_build(flow_meter_pulses(record_of<flow_meter_config>(p))));
         case BLOCK_CLEANING: {
-            cleaning_config c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
+            cleaning_config c = record_of<cleaning_config>(p);
             c.bytes[0] = c.bytes[1] = 0;  // the instrument's bytes go as 0, as the dialog sends them
             return cleaning_write(c);
         }
-        case BLOCK_RS232: {
-            rs232_config c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
-            return rs232_write(rs232_build(rs232_settings_of(c)));
-        }
+        case BLOCK_RS232: return rs232_write(rs232_build(rs232_settings_of(record_of<rs232_config>(p))));
         case BLOCK_IDENTIFICATION: {
-            device_info c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
+            const device_info c = record_of<device_info>(p);
             char name[SENSOR_NAME_MAX + 1];
             device_info_name(c, name);
             if (settings_block_needs_factory(current, wanted)) {
@@ -692,23 +658,16 @@ int write_block(const settings_block& current, const settings_block& wanted, boo
                 if (std::memcmp(c.bytes, held.bytes, MOTOR_CONFIG_SIZE) == 0) continue;
                 // As the motor dialog saves: the one motor, read back at once (the block's own
                 // read-back after all of them compares every field once more).
-                if (const int r = motor_config_set(uint8_t(i + 1), c); r != 0) return r;
-                motor_config back;
-                if (const int r = motor_config_get(uint8_t(i + 1), back); r != 0) return r;
-                if (std::memcmp(back.bytes, c.bytes, MOTOR_CONFIG_SIZE) != 0) return SETTINGS_READ_BACK_DIFFERS;
+                if (const int r = motor_config_save(uint8_t(i + 1), c); r != 0)
+                    return r == MOTOR_SAVE_MISMATCH ? SETTINGS_READ_BACK_DIFFERS : r;
             }
             return 0;
         case BLOCK_PRESSURE: {
-            pressure_calibration c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
+            pressure_calibration c = record_of<pressure_calibration>(p);
             c.bytes[0] = current.bytes[0];  // the instrument's own, as read
             return pressure_calibration_write(c);
         }
-        case BLOCK_SCHEDULE: {
-            schedule_record c;
-            std::memcpy(c.bytes, p, sizeof c.bytes);
-            return schedule_write(c);
-        }
+        case BLOCK_SCHEDULE: return schedule_write(record_of<schedule_record>(p));
     }
     return ERR_LINK_FAILED;
 }

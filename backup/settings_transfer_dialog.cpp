@@ -6,7 +6,6 @@
 #include "link/command_frame.h"
 #include "link/field_text.h"
 #include "platform/file_replace.h"
-#include "platform/pc_clock.h"
 #include "ui/await.h"
 #include "ui/dialog_helpers.h"
 #include "ui/modal.h"
@@ -18,10 +17,6 @@
 
 #include <string>
 #include <vector>
-
-#ifndef VELTRANIC_VERSION
-#define VELTRANIC_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -104,14 +99,8 @@ private:
     }
 
     // The blocks a Write would send now.
-    bool chosen(const restore_block& b) const {
-        return b.in_file && !b.changes.empty() && (!b.identity || ui.identity_check->isChecked());
-    }
-    bool password_needed() const {
-        for (const restore_block& b : plan_)
-            if (chosen(b) && b.needs_factory) return true;
-        return false;
-    }
+    bool chosen(const restore_block& b) const { return backup_block_chosen(b, ui.identity_check->isChecked()); }
+    bool password_needed() const { return backup_needs_factory(plan_, ui.identity_check->isChecked()); }
     bool password_given() const {
         const QByteArray typed = ui.password_edit->text().toLower().toUtf8();
         return factory_password_matches(std::string_view(typed.constData(), size_t(typed.size())));
@@ -121,8 +110,7 @@ private:
         const bool password = password_needed();
         ui.password_label->setVisible(password);
         ui.password_edit->setVisible(password);
-        bool any = false;
-        for (const restore_block& b : plan_) any = any || chosen(b);
+        const bool any = backup_any_chosen(plan_, ui.identity_check->isChecked());
         ui.write_button->setEnabled(!written_ && any && (!other_type_ || ui.other_type_check->isChecked()) &&
                                     (!password || password_given()));
     }
@@ -186,8 +174,7 @@ int settings_export_run(QWidget* owner) {
         ui_message_fmt(owner, BACKUP_EXPORT_CAPTION, UI_MB_OK, "%s", BACKUP_READ_FAILED);
         return 0;
     }
-    const std::string text =
-        json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), backup_local_time()));
+    const std::string text = backup_file_text(snapshot);
     const QByteArray name = ui_path_for_message(path);
     // Success only once the whole file is on disk under its name.
     if (file_replace(QFile::encodeName(path).constData(), text) != 0) {
@@ -222,9 +209,8 @@ int settings_import_run(QWidget* owner) {
         ui_message_fmt(owner, BACKUP_IMPORT_CAPTION, UI_MB_OK, "%s cannot be used: %s", name.constData(), error.c_str());
         return 0;
     }
-    bool any = false;
-    for (const restore_block& b : plan) any = any || (b.in_file && !b.changes.empty());
-    if (!any) {
+    // The identification counts too: the dialog offers to restore it.
+    if (!backup_any_chosen(plan, true)) {
         ui_message_fmt(owner, BACKUP_IMPORT_CAPTION, UI_MB_OK, "%s", BACKUP_NOTHING_TO_CHANGE);
         return 0;
     }

@@ -1,15 +1,8 @@
 #include "cli/cli_documents.h"
 
-#include "link/bytes.h"
 #include "sampler/run_settings.h"
 
 namespace {
-
-json with_format() {
-    json doc;
-    doc["format"] = JSON_FORMAT;
-    return doc;
-}
 
 const char* mode_id(uint8_t mode) {
     switch (mode) {
@@ -48,7 +41,7 @@ json cli_instrument_json(const cli_instrument& one, bool accessible) {
 }
 
 json cli_list_json(const std::vector<cli_instrument>& all, const std::vector<std::string>& denied) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const cli_instrument& one : all) list.push_back(cli_instrument_json(one));
     for (const std::string& path : denied) {
@@ -61,7 +54,7 @@ json cli_list_json(const std::vector<cli_instrument>& all, const std::vector<std
 }
 
 json cli_info_json(const cli_instrument& one, const char* version) {
-    json doc = with_format();
+    json doc = json_document();
     const json entry = cli_instrument_json(one);
     for (auto& [key, value] : entry.items())
         if (key != "accessible" && key != "identified") doc[key] = value;
@@ -75,24 +68,24 @@ json cli_info_json(const cli_instrument& one, const char* version) {
 json cli_status_json(const status_record& s) {
     const run_status_texts t = run_status_format(s);
     const uint8_t state = status_state(s), control = status_control(s);
-    const uint32_t clock = get_u32le(s.bytes + 24), next = get_u32le(s.bytes + 28);
-    json doc = with_format();
+    const uint32_t clock = status_clock(s), next = status_next_event(s);
+    json doc = json_document();
     doc["state"] = run_state_id(state);
     doc["state_code"] = state;
     doc["control"] = control == SCHEDULE_CONTROL ? "schedule" : "manual";
     doc["control_code"] = control;
-    doc["previous_cartridge_errors"] = s.bytes[3] != 0;
+    doc["previous_cartridge_errors"] = status_previous_errors(s);
     doc["top_cartridge"] = status_cartridge(s);
     doc["clock"] = json_device_time(clock);
     doc["clock_device_time"] = clock;
     doc["next_event"] = next == 0 ? json(nullptr) : json_device_time(next);
     doc["next_event_device_time"] = next;
-    doc["waypoint"] = s.bytes[32];
-    doc["flow_volume_litre"] = json_float(get_f32le(s.bytes + 16));
-    doc["max_pressure_bar"] = json_float(get_f32le(s.bytes + 20));
-    doc["supply_voltage_v"] = json_float(get_f32le(s.bytes + 4));
-    doc["temperature_c"] = json_float(get_f32le(s.bytes + 8));
-    doc["humidity_percent"] = json_float(get_f32le(s.bytes + 12));
+    doc["waypoint"] = status_waypoint(s);
+    doc["flow_volume_litre"] = json_float(status_flow_volume(s));
+    doc["max_pressure_bar"] = json_float(status_max_pressure(s));
+    doc["supply_voltage_v"] = json_float(status_supply_voltage(s));
+    doc["temperature_c"] = json_float(status_temperature(s));
+    doc["humidity_percent"] = json_float(status_humidity(s));
     json texts;
     texts["cartridge"] = t.cartridge;
     texts["clock"] = t.clock;
@@ -107,23 +100,23 @@ json cli_status_json(const status_record& s) {
 }
 
 json cli_sample_log_json(const std::vector<sample_log_record>& records) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const sample_log_record& r : records) {
         const sample_log_row row = sample_log_cells(r);
-        const uint32_t start = get_u32le(r.bytes + 16);
+        const uint32_t start = sample_start(r);
         json j;
         j["start_time"] = json_device_time(start);
         j["start_time_device_time"] = start;
         j["start_time_text"] = row.cells[0];
-        j["cartridge_id"] = get_u16le(r.bytes + 4);
-        j["duration_sec"] = get_u32le(r.bytes + 20);
-        j["treatment"] = treatment_id(r.bytes[14]);
+        j["cartridge_id"] = sample_cartridge(r);
+        j["duration_sec"] = sample_duration(r);
+        j["treatment"] = treatment_id(sample_treatment(r));
         j["treatment_text"] = row.cells[3];
-        j["stop_reason"] = stop_reason_id(r.bytes[15]);
+        j["stop_reason"] = stop_reason_id(sample_stop_reason(r));
         j["stop_reason_text"] = row.cells[4];
-        j["volume_pumped_litre"] = json_float(get_f32le(r.bytes + 24));
-        j["max_pressure_bar"] = json_float(get_f32le(r.bytes + 28));
+        j["volume_pumped_litre"] = json_float(sample_volume(r));
+        j["max_pressure_bar"] = json_float(sample_max_pressure(r));
         list.push_back(j);
     }
     doc["records"] = list;
@@ -131,7 +124,7 @@ json cli_sample_log_json(const std::vector<sample_log_record>& records) {
 }
 
 json cli_diag_log_json(const std::vector<log_record>& records) {
-    json doc = with_format();
+    json doc = json_document();
     json list = json::array();
     for (const log_record& r : records) {
         json j;
@@ -149,7 +142,7 @@ json cli_diag_log_json(const std::vector<log_record>& records) {
 }
 
 json cli_clock_json(const clock_time& c) {
-    json doc = with_format();
+    json doc = json_document();
     uint32_t device = 0;
     const bool valid = clock_time_to_device(c, &device);
     doc["time"] = valid ? json_device_time(device) : json(nullptr);

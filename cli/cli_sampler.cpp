@@ -43,6 +43,14 @@ int failed_with(cli_session& s, const char* what, const char* message, int code)
     return CLI_REFUSED;
 }
 
+// The schedule's document: its "format", then the schedule's fields.
+json schedule_document(const settings_block& block) {
+    json doc = json_document();
+    const json fields = settings_block_fields(block);
+    for (auto& [key, value] : fields.items()) doc[key] = value;
+    return doc;
+}
+
 }  // namespace
 
 int cli_status(cli_session& s) {
@@ -131,11 +139,7 @@ int cli_schedule_get(cli_session& s) {
     settings_block block;
     if (const int r = settings_block_read(BLOCK_SCHEDULE, block); r != 0) return cli_failed(s, "schedule get", r);
     if (s.o.json) {
-        json doc;
-        doc["format"] = JSON_FORMAT;
-        const json fields = settings_block_fields(block);
-        for (auto& [key, value] : fields.items()) doc[key] = value;
-        s.io.out << json_text(doc);
+        s.io.out << json_text(schedule_document(block));
         return CLI_OK;
     }
     schedule_record rec;
@@ -182,11 +186,7 @@ int cli_schedule_set(cli_session& s) {
     }
     if (w.code != 0) return cli_failed(s, "schedule set", w.code);
     if (s.o.json) {
-        json saved;
-        saved["format"] = JSON_FORMAT;
-        const json fields = settings_block_fields(w.stored);
-        for (auto& [key, value] : fields.items()) saved[key] = value;
-        s.io.out << json_text(saved);
+        s.io.out << json_text(schedule_document(w.stored));
     } else {
         s.io.out << "Schedule saved\n";
     }

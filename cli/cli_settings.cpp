@@ -5,7 +5,6 @@
 #include "link/command_frame.h"
 #include "link/field_text.h"
 #include "platform/file_replace.h"
-#include "platform/pc_clock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,13 +12,7 @@
 #include <istream>
 #include <ostream>
 
-#ifndef VELTRANIC_VERSION
-#define VELTRANIC_VERSION "unknown"
-#endif
-
 namespace {
-
-std::string value_text(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 // A block's fields as "name: value" lines for reading on a terminal; an entry of a list (a
 // motor, a calibration point) on one line of its own.
@@ -30,13 +23,14 @@ void print_fields(std::ostream& out, const json& j, const std::string& path) {
         for (size_t i = 0; i < j.size(); ++i) {
             out << "  " << path << text_printf("[%u]:", unsigned(i + 1));
             if (j[i].is_object())
-                for (auto it = j[i].begin(); it != j[i].end(); ++it) out << " " << it.key() << "=" << value_text(it.value());
+                for (auto it = j[i].begin(); it != j[i].end(); ++it)
+                    out << " " << it.key() << "=" << json_value_text(it.value());
             else
-                out << " " << value_text(j[i]);
+                out << " " << json_value_text(j[i]);
             out << "\n";
         }
     } else {
-        out << "  " << path << ": " << value_text(j) << "\n";
+        out << "  " << path << ": " << json_value_text(j) << "\n";
     }
 }
 
@@ -99,8 +93,7 @@ int cli_settings_get(cli_session& s) {
             s.io.out << json_text(settings_block_document(blocks.front()));
             return CLI_OK;
         }
-        json doc;
-        doc["format"] = JSON_FORMAT;
+        json doc = json_document();
         json all;
         for (const settings_block& b : blocks) all[settings_block_name(b.id)] = settings_block_fields(b);
         doc["blocks"] = all;
@@ -154,8 +147,7 @@ int cli_backup(cli_session& s) {
                                             : "backup (" + std::string(settings_block_name(settings_block_id(failed))) + ")";
         return cli_failed(s, what.c_str(), r);
     }
-    const std::string text =
-        json_text(backup_document(snapshot, VELTRANIC_VERSION, pc_clock_utc_seconds(), backup_local_time()));
+    const std::string text = backup_file_text(snapshot);
     if (s.o.file == "-") {
         s.io.out << text;
         return CLI_OK;
@@ -191,10 +183,12 @@ int cli_restore(cli_session& s) {
     std::ostream& preview = o.json ? s.io.err : s.io.out;
     const bool show_preview = !o.json || (!o.yes && s.io.in_tty);
     std::vector<const restore_block*> to_write;
-    bool factory_needed = false, identity_held_back = false;
+    const bool factory_needed = backup_needs_factory(plan, o.identity);
+    bool identity_held_back = false;
     for (const restore_block& b : plan) {
         const char* name = settings_block_name(b.id);
-        const bool held_back = b.identity && !o.identity && !b.changes.empty();
+        const bool chosen = backup_block_chosen(b, o.identity);
+        const bool held_back = !chosen && !b.changes.empty();
         if (show_preview) {
             if (!b.in_file) preview << name << ": not in the backup\n";
             else if (b.changes.empty()) preview << name << ": no change\n";
@@ -202,13 +196,14 @@ int cli_restore(cli_session& s) {
                 preview << name << ": " << change_text(c) << (held_back ? " (left alone: give --identity)" : "") << "\n";
         }
         if (held_back) identity_held_back = true;
-        if (b.changes.empty() || held_back) continue;
-        to_write.push_back(&b);
-        factory_needed = factory_needed || b.needs_factory;
+        if (chosen) to_write.push_back(&b);
     }
-    json outcome;
-    outcome["format"] = JSON_FORMAT;
+    json outcome = json_document();
     json blocks = json::array();
+    // What became of a block that is not written.
+    auto not_written = [](const restore_block& b) {
+        return !b.in_file ? "not_in_backup" : b.changes.empty() ? "unchanged" : "left_alone";
+    };
     auto report = [&](const restore_block& b, const char* result, const std::string& message) {
         json j;
         j["block"] = settings_block_name(b.id);
@@ -222,7 +217,7 @@ int cli_restore(cli_session& s) {
     if (to_write.empty()) {
         if (o.json) {
             for (const restore_block& b : plan)
-                report(b, !b.in_file ? "not_in_backup" : b.changes.empty() ? "unchanged" : "left_alone", "");
+                report(b, not_written(b), "");
             outcome["blocks"] = blocks;
             s.io.out << json_text(outcome);
         } else {
@@ -243,7 +238,7 @@ int cli_restore(cli_session& s) {
         const char* name = settings_block_name(b.id);
         const bool chosen = std::find(to_write.begin(), to_write.end(), &b) != to_write.end();
         if (!chosen) {
-            report(b, !b.in_file ? "not_in_backup" : b.changes.empty() ? "unchanged" : "left_alone", "");
+            report(b, not_written(b), "");
             continue;
         }
         if (rc == CLI_LINK_FAILED) {

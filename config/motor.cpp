@@ -161,8 +161,8 @@ int motor_pump(uint8_t id, float litres, uint16_t timeout_s) {
 }
 
 int motor_config_save(uint8_t id, const motor_config& c) {
-    if (motor_config_set(id, c) != 0) return MOTOR_SAVE_FAILED;
+    if (const int r = motor_config_set(id, c); r != 0) return r;
     motor_config back;
-    if (motor_config_get(id, back) != 0) return MOTOR_SAVE_FAILED;
+    if (const int r = motor_config_get(id, back); r != 0) return r;
     return std::memcmp(back.bytes, c.bytes, MOTOR_CONFIG_SIZE) == 0 ? 0 : MOTOR_SAVE_MISMATCH;
 }

@@ -157,7 +157,8 @@ int motor_disengage(uint8_t id);
 int motor_pump(uint8_t id, float litres, uint16_t timeout_s);
 int motor_close();
 
-// Writes a record and reads it back. 0 when the instrument holds exactly what was sent.
-constexpr int MOTOR_SAVE_FAILED = 1;      // the write or the read-back failed
-constexpr int MOTOR_SAVE_MISMATCH = 2;    // the read-back differs
+// Writes a record and reads it back. 0 when the instrument holds exactly what was sent, else the
+// failure of the write or the read-back (ERR_LINK_FAILED, the instrument's result,
+// ERR_SHORT_RESPONSE) or MOTOR_SAVE_MISMATCH.
+constexpr int MOTOR_SAVE_MISMATCH = -2;  // the read-back differs (never an instrument's result)
 int motor_config_save(uint8_t id, const motor_config& c);

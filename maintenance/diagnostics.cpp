@@ -36,8 +36,6 @@ std::string cell(const char* fmt, ...) {
 
 bool has_text(const std::string& haystack, const char* needle) { return haystack.find(needle) != std::string::npos; }
 
-float status_float(const diag_status_cache& s, size_t offset) { return get_f32le(s.bytes + offset); }
-
 // Whether a reading counts as changed: any difference, and a NaN always.
 bool differs(float cached, float fresh) { return !(cached == fresh); }
 
@@ -167,6 +165,15 @@ const char* diag_run_state_text(uint8_t state) {
     }
 }
 
+float diag_status_reading(const diag_status_cache& s, diag_reading kind) {
+    switch (kind) {
+        case diag_reading::voltage: return get_f32le(s.bytes + 4);
+        case diag_reading::temperature: return get_f32le(s.bytes + 8);
+        case diag_reading::humidity: return get_f32le(s.bytes + 12);
+    }
+    return NAN;
+}
+
 std::string diag_reading_text(diag_reading kind, float value) {
     if (!std::isfinite(value)) return "----";
     char text[20];
@@ -189,18 +196,17 @@ diag_readings_update diag_readings_compare(const diag_status_cache& cached, cons
         u.state_text = diag_run_state_text(state);
     }
     struct reading {
-        size_t offset;
         diag_reading kind;
         bool* changed;
         std::string* text;
     } readings[] = {
-        {4, diag_reading::voltage, &u.voltage, &u.voltage_text},
-        {8, diag_reading::temperature, &u.temperature, &u.temperature_text},
-        {12, diag_reading::humidity, &u.humidity, &u.humidity_text},
+        {diag_reading::voltage, &u.voltage, &u.voltage_text},
+        {diag_reading::temperature, &u.temperature, &u.temperature_text},
+        {diag_reading::humidity, &u.humidity, &u.humidity_text},
     };
     for (const reading& r : readings) {
-        const float now = status_float(fresh, r.offset);
-        if (!differs(status_float(cached, r.offset), now)) continue;
+        const float now = diag_status_reading(fresh, r.kind);
+        if (!differs(diag_status_reading(cached, r.kind), now)) continue;
         *r.changed = true;
         *r.text = diag_reading_text(r.kind, now);
     }

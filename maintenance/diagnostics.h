@@ -108,6 +108,8 @@ const char* diag_run_state_text(uint8_t state);
 // "----" when the value is not finite or its text would not fit (a corrupt 3.4e38 is not a
 // voltage, and 19 of its 42 digits would look like one).
 enum class diag_reading { voltage, temperature, humidity };
+// A reading of the status record.
+float diag_status_reading(const diag_status_cache& s, diag_reading kind);
 std::string diag_reading_text(diag_reading kind, float value);
 
 // Which fields change when a new status record arrives: a field is rewritten only when its value

@@ -1,6 +1,5 @@
 #include "maintenance/diagnostics_view.h"
 
-#include "link/bytes.h"
 #include "link/link.h"
 #include "link/worker_thread.h"
 #include "maintenance/diagnostics.h"
@@ -207,7 +206,7 @@ private:
         const diag_reading kinds[3] = {diag_reading::voltage, diag_reading::temperature, diag_reading::humidity};
         float values[3];
         for (int i = 0; i < 3; ++i) {
-            const float v = get_f32le(s.bytes + 4 + 4 * i);
+            const float v = diag_status_reading(s, kinds[i]);
             values[i] = diag_reading_text(kinds[i], v) == "----" ? NAN : v;
         }
         ui.trend->add(values);

@@ -22,6 +22,15 @@ int status_read(status_record& out) {
 
 uint8_t status_state(const status_record& s) { return s.bytes[1]; }
 uint8_t status_control(const status_record& s) { return s.bytes[2]; }
+bool status_previous_errors(const status_record& s) { return s.bytes[3] != 0; }
+float status_supply_voltage(const status_record& s) { return get_f32le(s.bytes + 4); }
+float status_temperature(const status_record& s) { return get_f32le(s.bytes + 8); }
+float status_humidity(const status_record& s) { return get_f32le(s.bytes + 12); }
+float status_flow_volume(const status_record& s) { return get_f32le(s.bytes + 16); }
+float status_max_pressure(const status_record& s) { return get_f32le(s.bytes + 20); }
+uint32_t status_clock(const status_record& s) { return get_u32le(s.bytes + 24); }
+uint32_t status_next_event(const status_record& s) { return get_u32le(s.bytes + 28); }
+uint8_t status_waypoint(const status_record& s) { return s.bytes[32]; }
 uint16_t status_cartridge(const status_record& s) { return get_u16le(s.bytes + 34); }
 
 namespace {
@@ -73,7 +82,7 @@ run_status_texts run_status_format(const status_record& s) {
     const uint8_t state = status_state(s);
     const uint16_t id = status_cartridge(s);
     t.cartridge = state == STATE_UNPOWERED ? "unpowered" : fmt("Top Cartridge: %u", unsigned(id));
-    t.clock = fmt("Sampler Clock Time Now: %s", minutes_text(get_u32le(s.bytes + 24)).c_str());
+    t.clock = fmt("Sampler Clock Time Now: %s", minutes_text(status_clock(s)).c_str());
     if (state == STATE_UNPOWERED) {
         t.control = "Control:";
         t.waypoint = "Current Schedule Waypoint:";
@@ -84,9 +93,9 @@ run_status_texts run_status_format(const status_record& s) {
         return t;
     }
     if (status_control(s) == SCHEDULE_CONTROL) {
-        const uint32_t next = get_u32le(s.bytes + 28);
+        const uint32_t next = status_next_event(s);
         t.control = fmt("Control: Schedule (next event: %s)", next == 0 ? "none" : minutes_text(next).c_str());
-        const unsigned waypoint = s.bytes[32];
+        const unsigned waypoint = status_waypoint(s);
         t.waypoint = state == STATE_IDLE ? fmt("Next Schedule Waypoint: %u", waypoint + 1)
                                          : fmt("Current Schedule Waypoint: %u", waypoint);
     } else {
@@ -94,9 +103,9 @@ run_status_texts run_status_format(const status_record& s) {
         t.waypoint = "Current Schedule Waypoint: not running schedule";
     }
     t.state = run_state_text(state, id);
-    t.run_status = s.bytes[3] ? "Run Status: Errors in previous cartridge: see View/Diagnostics" : "Run Status: OK";
-    t.flow = fmt("Flow volume: %.3f litre", double(get_f32le(s.bytes + 16)));
-    t.pressure = fmt("Max pressure: %.3f bar", double(get_f32le(s.bytes + 20)));
+    t.run_status = status_previous_errors(s) ? "Run Status: Errors in previous cartridge: see View/Diagnostics" : "Run Status: OK";
+    t.flow = fmt("Flow volume: %.3f litre", double(status_flow_volume(s)));
+    t.pressure = fmt("Max pressure: %.3f bar", double(status_max_pressure(s)));
     return t;
 }
 

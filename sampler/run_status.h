@@ -30,6 +30,15 @@ int status_read(status_record& out);
 
 uint8_t status_state(const status_record& s);
 uint8_t status_control(const status_record& s);
+bool status_previous_errors(const status_record& s);
+float status_supply_voltage(const status_record& s);
+float status_temperature(const status_record& s);
+float status_humidity(const status_record& s);
+float status_flow_volume(const status_record& s);
+float status_max_pressure(const status_record& s);
+uint32_t status_clock(const status_record& s);
+uint32_t status_next_event(const status_record& s);  // 0: none
+uint8_t status_waypoint(const status_record& s);
 uint16_t status_cartridge(const status_record& s);
 
 // Every status text of the run view.

@@ -1,6 +1,5 @@
 #include "sampler/run_view.h"
 
-#include "link/bytes.h"
 #include "link/worker_thread.h"
 #include "sampler/cartridge_dialog.h"
 #include "sampler/run_control.h"
@@ -86,7 +85,7 @@ public:
             trend_running = true;
         }
         const double t = ui.trend->now();
-        const float volume = get_f32le(s.bytes + 16), pressure = get_f32le(s.bytes + 20);
+        const float volume = status_flow_volume(s), pressure = status_max_pressure(s);
         const float values[3] = {volume, flow_slope.add(t, volume), pressure};
         ui.trend->add_at(t, values);
     }

@@ -9,6 +9,14 @@
 #include <cstdio>
 #include <cstring>
 
+uint16_t sample_cartridge(const sample_log_record& r) { return get_u16le(r.bytes + 4); }
+uint8_t sample_treatment(const sample_log_record& r) { return r.bytes[14]; }
+uint8_t sample_stop_reason(const sample_log_record& r) { return r.bytes[15]; }
+uint32_t sample_start(const sample_log_record& r) { return get_u32le(r.bytes + 16); }
+uint32_t sample_duration(const sample_log_record& r) { return get_u32le(r.bytes + 20); }
+float sample_volume(const sample_log_record& r) { return get_f32le(r.bytes + 24); }
+float sample_max_pressure(const sample_log_record& r) { return get_f32le(r.bytes + 28); }
+
 const list_column SAMPLE_LOG_COLUMNS[SAMPLE_LOG_COLUMN_COUNT] = {
     {"Start Time", 15},   {"Cartridge ID", 10},          {"Duration (sec)", 10},    {"Treatment", 20},
     {"Stop Reason", 10},  {"Volume Pumped (litre)", 15}, {"Max Pressure (bar)", 15},
@@ -56,16 +64,16 @@ sample_log_row sample_log_cells(const sample_log_record& r) {
     sample_log_row row;
     char buf[64];
     char time_buf[21];
-    row.cells[0] = time_text(get_u32le(r.bytes + 16), time_buf);
-    std::snprintf(buf, sizeof buf, "%u", unsigned(get_u16le(r.bytes + 4)));
+    row.cells[0] = time_text(sample_start(r), time_buf);
+    std::snprintf(buf, sizeof buf, "%u", unsigned(sample_cartridge(r)));
     row.cells[1] = buf;
-    std::snprintf(buf, sizeof buf, "%u", get_u32le(r.bytes + 20));
+    std::snprintf(buf, sizeof buf, "%u", sample_duration(r));
     row.cells[2] = buf;
-    row.cells[3] = treatment_text(r.bytes[14]);
-    row.cells[4] = stop_reason_text(r.bytes[15]);
-    text_format(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 24)));
+    row.cells[3] = treatment_text(sample_treatment(r));
+    row.cells[4] = stop_reason_text(sample_stop_reason(r));
+    text_format(buf, sizeof buf, "%.3f", double(sample_volume(r)));
     row.cells[5] = buf;
-    text_format(buf, sizeof buf, "%.3f", double(get_f32le(r.bytes + 28)));
+    text_format(buf, sizeof buf, "%.3f", double(sample_max_pressure(r)));
     row.cells[6] = buf;
     return row;
 }

@@ -16,6 +16,14 @@ struct sample_log_record {
     uint8_t bytes[SAMPLE_RECORD_SIZE];
 };
 
+uint16_t sample_cartridge(const sample_log_record& r);
+uint8_t sample_treatment(const sample_log_record& r);
+uint8_t sample_stop_reason(const sample_log_record& r);
+uint32_t sample_start(const sample_log_record& r);
+uint32_t sample_duration(const sample_log_record& r);
+float sample_volume(const sample_log_record& r);
+float sample_max_pressure(const sample_log_record& r);
+
 constexpr int SAMPLE_LOG_COLUMN_COUNT = 7;
 extern const list_column SAMPLE_LOG_COLUMNS[SAMPLE_LOG_COLUMN_COUNT];
 
