@@ -4,6 +4,7 @@
 #include "link/command_frame.h"
 #include "platform/hid_bus.h"
 #include "platform/hid_port_queue.h"
+#include "platform/hid_watch_list.h"
 #include "recording/recording_format.h"
 
 #include <algorithm>
@@ -117,44 +118,16 @@ struct replay_file {
     }
 };
 
-struct watcher {
-    hid_watch_fn fn;
-    void* user;
-};
-
 // Declared before the recordings so that a recording's timer, ended as the program ends, still
 // finds them.
+hid_watch_list g_watchers;
 std::mutex g_bus_lock;  // guards everything below
-std::vector<watcher*> g_watchers;
 std::string g_problem;
 std::vector<std::shared_ptr<replay_file>> g_files;
-// Watchers are called outside the lock; a stop waits until no call is under way, so no watcher
-// is called once its stop has returned (its user data may be freed then).
-std::condition_variable g_calls_done;
-int g_calls = 0;
-thread_local bool t_calling = false;
 
 void note_problem(const std::string& text) {
     std::lock_guard l(g_bus_lock);
     if (g_problem.empty()) g_problem = text;
-}
-
-void notify(const std::vector<std::pair<uint32_t, std::string>>& events) {
-    if (events.empty()) return;
-    std::vector<watcher> copy;
-    {
-        std::lock_guard l(g_bus_lock);
-        for (watcher* w : g_watchers) copy.push_back(*w);
-        ++g_calls;
-    }
-    const bool outer = !t_calling;
-    t_calling = true;
-    for (const auto& [code, path] : events)
-        for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
-    if (outer) t_calling = false;
-    std::lock_guard l(g_bus_lock);
-    --g_calls;
-    g_calls_done.notify_all();
 }
 
 // ---- paths ------------------------------------------------------------------------------------
@@ -579,7 +552,7 @@ void run_timer(replay_file* f) {
         }
         if (!events.empty()) {
             l.unlock();
-            notify(events);
+            g_watchers.notify(events);
             l.lock();
             continue;
         }
@@ -743,23 +716,9 @@ int replay_probe(void*, void* port) {
     return last;
 }
 
-void* replay_watch_start(void*, hid_watch_fn fn, void* user) {
-    auto* w = new watcher{fn, user};
-    std::lock_guard l(g_bus_lock);
-    g_watchers.push_back(w);
-    return w;
-}
+void* replay_watch_start(void*, hid_watch_fn fn, void* user) { return g_watchers.add(fn, user); }
 
-void replay_watch_stop(void*, void* token) {
-    auto* w = static_cast<watcher*>(token);
-    {
-        std::unique_lock l(g_bus_lock);
-        std::erase(g_watchers, w);
-        // A watcher that stops itself from inside its own call cannot wait for that call.
-        if (!t_calling) g_calls_done.wait(l, [] { return g_calls == 0; });
-    }
-    delete w;
-}
+void replay_watch_stop(void*, void* token) { g_watchers.remove(token); }
 
 const hid_backend g_replay = {
     PREFIX,        nullptr,      replay_enumerate, replay_open,        replay_close,      replay_write, replay_read,
