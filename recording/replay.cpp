@@ -440,7 +440,7 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
         // gives up on it as it would on a silent instrument.
         if (d.items[x].responses.empty() && x + 1 == d.items.size())
             note_problem("request " + std::to_string(d.requests) + ": the recording ends before the answer to " +
-                         rec_command_name(get_u16le(request.data() + FRAME_CODE)));
+                         rec_frame_command_name(request));
     };
     auto bind = [&](size_t open, size_t x) {
         pass_to(d, open);
@@ -493,9 +493,9 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
             if (it.kind == item::open) expected = first_exchange(d, i);
         }
     }
-    const std::string got = rec_command_name(get_u16le(request.data() + FRAME_CODE));
+    const std::string got = rec_frame_command_name(request);
     stop_replay(f, d, expected == SIZE_MAX ? "recorded nothing more, got " + got
-                                           : "recorded " + rec_command_name(get_u16le(d.items[expected].request.data() + FRAME_CODE)) +
+                                           : "recorded " + rec_frame_command_name(d.items[expected].request) +
                                                  ", got " + got);
 }
 
