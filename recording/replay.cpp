@@ -592,6 +592,17 @@ bool port_alive(const replay_port* p) {
     return d.present && d.generation == p->generation && d.port == p;
 }
 
+// The devices as they are listed: the main device first, as the recording's instrument, then
+// the others in the recording's order.
+std::vector<size_t> listing_order(const replay_file& f) {
+    std::vector<size_t> order;
+    if (f.devices.empty()) return order;
+    order.push_back(f.main_device);
+    for (size_t n = 0; n < f.devices.size(); ++n)
+        if (n != f.main_device) order.push_back(n);
+    return order;
+}
+
 // ---- backend ----------------------------------------------------------------------------------
 
 void replay_enumerate(void*, std::vector<hid_device_desc>& out) {
@@ -603,11 +614,7 @@ void replay_enumerate(void*, std::vector<hid_device_desc>& out) {
     for (auto& f : files) {
         std::lock_guard l(f->m);
         if (!f->listed) continue;
-        // The main device first, as the recording's instrument.
-        std::vector<size_t> order{f->main_device};
-        for (size_t n = 0; n < f->devices.size(); ++n)
-            if (n != f->main_device) order.push_back(n);
-        for (size_t n : order) {
+        for (size_t n : listing_order(*f)) {
             const device& d = f->devices[n];
             if (d.present) out.push_back({d.live_path, d.ids});
         }
@@ -748,10 +755,8 @@ std::vector<std::string> replay_device_paths(const std::string& file) {
     auto f = file_for(parsed, nullptr);
     if (!f) return {};
     std::lock_guard l(f->m);
-    std::vector<std::string> paths{f->devices.empty() ? std::string() : f->devices[f->main_device].live_path};
-    if (f->devices.empty()) return {};
-    for (size_t n = 0; n < f->devices.size(); ++n)
-        if (n != f->main_device) paths.push_back(f->devices[n].live_path);
+    std::vector<std::string> paths;
+    for (size_t n : listing_order(*f)) paths.push_back(f->devices[n].live_path);
     return paths;
 }
 
