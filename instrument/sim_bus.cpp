@@ -3,6 +3,7 @@
 #include "link/commands.h"
 #include "platform/hid_bus.h"
 #include "platform/hid_port_queue.h"
+#include "platform/hid_watch_list.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,36 +28,10 @@ namespace {
 
 struct sim_port;
 
-struct watcher {
-    hid_watch_fn fn;
-    void* user;
-};
-
+hid_watch_list g_watchers;  // first: it outlives the devices, whose re-enumeration timers tell it
 std::mutex g_bus_lock;
 std::vector<std::shared_ptr<sim_device>> g_devices;
-std::vector<watcher*> g_watchers;
 int g_next_number = 1;
-// Watchers are called outside the lock; a stop waits until no call is under way, so no
-// watcher is called once its stop has returned (its user data may be freed then).
-std::condition_variable g_calls_done;
-int g_calls = 0;
-thread_local bool t_calling = false;
-
-void notify(uint32_t code, const std::string& path) {
-    std::vector<watcher> copy;
-    {
-        std::lock_guard l(g_bus_lock);
-        for (watcher* w : g_watchers) copy.push_back(*w);
-        ++g_calls;
-    }
-    const bool outer = !t_calling;
-    t_calling = true;
-    for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
-    if (outer) t_calling = false;
-    std::lock_guard l(g_bus_lock);
-    --g_calls;
-    g_calls_done.notify_all();
-}
 
 }  // namespace
 
@@ -152,7 +127,7 @@ void unplug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
         do_unplug(*d);
         path = d->path;
     }
-    notify(HID_EVENT_REMOVE_COMPLETE, path);
+    g_watchers.notify(HID_EVENT_REMOVE_COMPLETE, path);
 }
 
 void plug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
@@ -165,7 +140,7 @@ void plug_and_notify(const std::shared_ptr<sim_device::impl>& d) {
         d->firmware.powered_up(d->now_ms());
         path = d->path;
     }
-    notify(HID_EVENT_ARRIVAL, path);
+    g_watchers.notify(HID_EVENT_ARRIVAL, path);
 }
 
 // After "start firmware": leave the bus once the answer has gone out, come back running firmware.
@@ -342,23 +317,9 @@ int sim_probe(void*, void* port) {
     return p->dev->input_report_id1 ? HID_PROBE_HAS_ID1 : HID_PROBE_NO_ID1;
 }
 
-void* sim_watch_start(void*, hid_watch_fn fn, void* user) {
-    auto* w = new watcher{fn, user};
-    std::lock_guard l(g_bus_lock);
-    g_watchers.push_back(w);
-    return w;
-}
+void* sim_watch_start(void*, hid_watch_fn fn, void* user) { return g_watchers.add(fn, user); }
 
-void sim_watch_stop(void*, void* token) {
-    auto* w = static_cast<watcher*>(token);
-    {
-        std::unique_lock l(g_bus_lock);
-        std::erase(g_watchers, w);
-        // A watcher that stops itself from inside its own call cannot wait for that call.
-        if (!t_calling) g_calls_done.wait(l, [] { return g_calls == 0; });
-    }
-    delete w;
-}
+void sim_watch_stop(void*, void* token) { g_watchers.remove(token); }
 
 const hid_backend g_sim = {
     "sim:", nullptr, sim_enumerate, sim_open, sim_close, sim_write, sim_read, sim_cancel, sim_rearm,

@@ -9,26 +9,6 @@
 
 namespace {
 
-#define SIM_COMMAND(code) {code, #code}
-const std::vector<sim_command_entry> COMMANDS = {
-    SIM_COMMAND(CMD_GET_INFO_LEGACY),     SIM_COMMAND(CMD_SET_INFO_LEGACY),     SIM_COMMAND(CMD_START_FIRMWARE),
-    SIM_COMMAND(CMD_WRITE_IMAGE_BLOCK),   SIM_COMMAND(CMD_GET_DEVICE_INFO),     SIM_COMMAND(CMD_SET_DEVICE_INFO),
-    SIM_COMMAND(CMD_GET_FIRMWARE_INFO),   SIM_COMMAND(CMD_GET_CLOCK),           SIM_COMMAND(CMD_SET_CLOCK),
-    SIM_COMMAND(CMD_GET_VERSION_TEXT),    SIM_COMMAND(CMD_GET_STATUS),          SIM_COMMAND(CMD_TOGGLE_LED),
-    SIM_COMMAND(CMD_SET_LOG_FILTERS),     SIM_COMMAND(CMD_GET_TASK_DETAILS),    SIM_COMMAND(CMD_READ_LOG_RECORD),
-    SIM_COMMAND(CMD_CLEAR_LOG),           SIM_COMMAND(CMD_LOG_READ_START),      SIM_COMMAND(CMD_GET_TASK_COUNT),
-    SIM_COMMAND(CMD_GET_RS232_CONFIG),    SIM_COMMAND(CMD_SET_RS232_CONFIG),    SIM_COMMAND(CMD_GET_CONFIG_BLOCK),
-    SIM_COMMAND(CMD_SET_CONFIG_BLOCK),    SIM_COMMAND(CMD_START_SENSORS),       SIM_COMMAND(CMD_STOP_SENSORS),
-    SIM_COMMAND(CMD_READ_SENSORS),        SIM_COMMAND(CMD_GET_MOTOR_CONFIG),    SIM_COMMAND(CMD_SET_MOTOR_CONFIG),
-    SIM_COMMAND(CMD_MOTOR_RUN),           SIM_COMMAND(CMD_MOTOR_STOP),          SIM_COMMAND(CMD_MOTOR_ENGAGE),
-    SIM_COMMAND(CMD_MOTOR_DISENGAGE),     SIM_COMMAND(CMD_MOTOR_PUMP),          SIM_COMMAND(CMD_MOTOR_CLOSE),
-    SIM_COMMAND(CMD_START_RUN),           SIM_COMMAND(CMD_STOP_RUN),            SIM_COMMAND(CMD_GET_CARTRIDGE),
-    SIM_COMMAND(CMD_SET_CARTRIDGE),       SIM_COMMAND(CMD_READ_SAMPLE_RECORD),  SIM_COMMAND(CMD_CLEAR_SAMPLE_LOG),
-    SIM_COMMAND(CMD_GET_CLEANING_CONFIG), SIM_COMMAND(CMD_SET_CLEANING_CONFIG), SIM_COMMAND(CMD_GET_SCHEDULE),
-    SIM_COMMAND(CMD_SET_SCHEDULE),        SIM_COMMAND(CMD_START_SCHEDULE),      SIM_COMMAND(CMD_STOP_SCHEDULE),
-};
-#undef SIM_COMMAND
-
 const char* const READING_NAMES[SIM_READING_COUNT] = {"supply voltage", "board temperature", "humidity",
                                                       "flow volume", "max pressure"};
 
@@ -70,13 +50,9 @@ const char* sim_reading_name(sim_reading reading) {
     return reading < SIM_READING_COUNT ? READING_NAMES[reading] : "reading";
 }
 
-const std::vector<sim_command_entry>& sim_command_names() { return COMMANDS; }
+std::span<const sim_command_entry> sim_command_names() { return command_table(); }
 
-const char* sim_command_name(uint16_t code) {
-    auto it = std::lower_bound(COMMANDS.begin(), COMMANDS.end(), code,
-                               [](const sim_command_entry& c, uint16_t k) { return c.code < k; });
-    return it != COMMANDS.end() && it->code == code ? it->name : nullptr;
-}
+const char* sim_command_name(uint16_t code) { return command_name(code); }
 
 void sim_fault_text(const sim_fault& f, char* out, size_t size) {
     if (size == 0) return;

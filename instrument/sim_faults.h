@@ -5,9 +5,11 @@
 #pragma once
 
 #include "instrument/sampler_model.h"
+#include "link/commands.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,12 +49,9 @@ struct sim_fault {
 // "supply voltage", "humidity", ...
 const char* sim_reading_name(sim_reading reading);
 
-struct sim_command_entry {
-    uint16_t code;
-    const char* name;  // the constant's name in link/commands.h
-};
+using sim_command_entry = command_entry;  // name: the constant's name in link/commands.h
 // Every command code the tool sends, in code order.
-const std::vector<sim_command_entry>& sim_command_names();
+std::span<const sim_command_entry> sim_command_names();
 // The name of a code, or nullptr for a code the tool does not send.
 const char* sim_command_name(uint16_t code);
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // identity, firmware start and image writing
 constexpr uint16_t CMD_GET_INFO_LEGACY = 0x0100;
@@ -56,3 +57,12 @@ constexpr uint16_t CMD_GET_SCHEDULE = 0x01B0;
 constexpr uint16_t CMD_SET_SCHEDULE = 0x01B1;
 constexpr uint16_t CMD_START_SCHEDULE = 0x01B2;
 constexpr uint16_t CMD_STOP_SCHEDULE = 0x01B3;
+
+// The codes above by the names of their constants ("CMD_GET_STATUS"), in code order.
+struct command_entry {
+    uint16_t code;
+    const char* name;
+};
+std::span<const command_entry> command_table();
+// The name of a code, or nullptr for a code the tool does not send.
+const char* command_name(uint16_t code);

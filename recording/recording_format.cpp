@@ -14,59 +14,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-struct named_command {
-    uint16_t code;
-    const char* name;
-};
-
-const named_command COMMAND_NAMES[] = {
-    {CMD_GET_INFO_LEGACY, "GET_INFO_LEGACY"},
-    {CMD_SET_INFO_LEGACY, "SET_INFO_LEGACY"},
-    {CMD_START_FIRMWARE, "START_FIRMWARE"},
-    {CMD_WRITE_IMAGE_BLOCK, "WRITE_IMAGE_BLOCK"},
-    {CMD_GET_DEVICE_INFO, "GET_DEVICE_INFO"},
-    {CMD_SET_DEVICE_INFO, "SET_DEVICE_INFO"},
-    {CMD_GET_FIRMWARE_INFO, "GET_FIRMWARE_INFO"},
-    {CMD_GET_CLOCK, "GET_CLOCK"},
-    {CMD_SET_CLOCK, "SET_CLOCK"},
-    {CMD_GET_VERSION_TEXT, "GET_VERSION_TEXT"},
-    {CMD_GET_STATUS, "GET_STATUS"},
-    {CMD_TOGGLE_LED, "TOGGLE_LED"},
-    {CMD_SET_LOG_FILTERS, "SET_LOG_FILTERS"},
-    {CMD_GET_TASK_DETAILS, "GET_TASK_DETAILS"},
-    {CMD_READ_LOG_RECORD, "READ_LOG_RECORD"},
-    {CMD_CLEAR_LOG, "CLEAR_LOG"},
-    {CMD_LOG_READ_START, "LOG_READ_START"},
-    {CMD_GET_TASK_COUNT, "GET_TASK_COUNT"},
-    {CMD_GET_RS232_CONFIG, "GET_RS232_CONFIG"},
-    {CMD_SET_RS232_CONFIG, "SET_RS232_CONFIG"},
-    {CMD_GET_CONFIG_BLOCK, "GET_CONFIG_BLOCK"},
-    {CMD_SET_CONFIG_BLOCK, "SET_CONFIG_BLOCK"},
-    {CMD_START_SENSORS, "START_SENSORS"},
-    {CMD_STOP_SENSORS, "STOP_SENSORS"},
-    {CMD_READ_SENSORS, "READ_SENSORS"},
-    {CMD_GET_MOTOR_CONFIG, "GET_MOTOR_CONFIG"},
-    {CMD_SET_MOTOR_CONFIG, "SET_MOTOR_CONFIG"},
-    {CMD_MOTOR_RUN, "MOTOR_RUN"},
-    {CMD_MOTOR_STOP, "MOTOR_STOP"},
-    {CMD_MOTOR_ENGAGE, "MOTOR_ENGAGE"},
-    {CMD_MOTOR_DISENGAGE, "MOTOR_DISENGAGE"},
-    {CMD_MOTOR_PUMP, "MOTOR_PUMP"},
-    {CMD_MOTOR_CLOSE, "MOTOR_CLOSE"},
-    {CMD_START_RUN, "START_RUN"},
-    {CMD_STOP_RUN, "STOP_RUN"},
-    {CMD_GET_CARTRIDGE, "GET_CARTRIDGE"},
-    {CMD_SET_CARTRIDGE, "SET_CARTRIDGE"},
-    {CMD_READ_SAMPLE_RECORD, "READ_SAMPLE_RECORD"},
-    {CMD_CLEAR_SAMPLE_LOG, "CLEAR_SAMPLE_LOG"},
-    {CMD_GET_CLEANING_CONFIG, "GET_CLEANING_CONFIG"},
-    {CMD_SET_CLEANING_CONFIG, "SET_CLEANING_CONFIG"},
-    {CMD_GET_SCHEDULE, "GET_SCHEDULE"},
-    {CMD_SET_SCHEDULE, "SET_SCHEDULE"},
-    {CMD_START_SCHEDULE, "START_SCHEDULE"},
-    {CMD_STOP_SCHEDULE, "STOP_SCHEDULE"},
-};
-
 const char* const KIND_NAMES[] = {
     "device", "open", "open_failed", "probe", "out", "out_failed", "in", "read_cancelled",
     "read_failed", "flush", "close", "arrival", "removal", "dropped", "end",
@@ -126,11 +73,14 @@ bool unhex(const std::string& text, std::vector<uint8_t>& out) {
 }  // namespace
 
 std::string rec_command_name(uint16_t code) {
-    for (const named_command& c : COMMAND_NAMES)
-        if (c.code == code) return c.name;
+    if (const char* name = command_name(code)) return std::string(name).substr(4);  // without "CMD_"
     char text[8];
     std::snprintf(text, sizeof text, "0x%04X", unsigned(code));
     return text;
+}
+
+std::string rec_frame_command_name(const std::vector<uint8_t>& frame) {
+    return rec_command_name(get_u16le(frame.data() + FRAME_CODE));
 }
 
 std::string rec_header_line(const std::string& tool, int64_t start_unix_seconds) {
@@ -182,7 +132,7 @@ std::string rec_format_line(const rec_line& line) {
         case rec_kind::in:
             // The command and the sequence number in words too, for whoever reads the file.
             if (line.frame.size() >= FRAME_PAYLOAD) {
-                j["cmd"] = rec_command_name(get_u16le(line.frame.data() + FRAME_CODE));
+                j["cmd"] = rec_frame_command_name(line.frame);
                 j["seq"] = line.frame[FRAME_SEQUENCE];
                 if (line.kind == rec_kind::in) j["result"] = line.frame[FRAME_RESULT];
             }

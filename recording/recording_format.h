@@ -51,6 +51,8 @@ struct rec_line {
 // The name of a command code as messages and recordings show it ("GET_STATUS"), or its number
 // in hex ("0x01FF") for a code the tool does not know.
 std::string rec_command_name(uint16_t code);
+// The same for the command a frame carries (a frame of at least FRAME_PAYLOAD bytes).
+std::string rec_frame_command_name(const std::vector<uint8_t>& frame);
 
 // The header line (without the line feed): format, version, tool ("veltranic-cli 2.4.3"),
 // platform, start (UTC, ISO 8601).

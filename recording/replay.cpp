@@ -4,6 +4,7 @@
 #include "link/command_frame.h"
 #include "platform/hid_bus.h"
 #include "platform/hid_port_queue.h"
+#include "platform/hid_watch_list.h"
 #include "recording/recording_format.h"
 
 #include <algorithm>
@@ -117,44 +118,16 @@ struct replay_file {
     }
 };
 
-struct watcher {
-    hid_watch_fn fn;
-    void* user;
-};
-
 // Declared before the recordings so that a recording's timer, ended as the program ends, still
 // finds them.
+hid_watch_list g_watchers;
 std::mutex g_bus_lock;  // guards everything below
-std::vector<watcher*> g_watchers;
 std::string g_problem;
 std::vector<std::shared_ptr<replay_file>> g_files;
-// Watchers are called outside the lock; a stop waits until no call is under way, so no watcher
-// is called once its stop has returned (its user data may be freed then).
-std::condition_variable g_calls_done;
-int g_calls = 0;
-thread_local bool t_calling = false;
 
 void note_problem(const std::string& text) {
     std::lock_guard l(g_bus_lock);
     if (g_problem.empty()) g_problem = text;
-}
-
-void notify(const std::vector<std::pair<uint32_t, std::string>>& events) {
-    if (events.empty()) return;
-    std::vector<watcher> copy;
-    {
-        std::lock_guard l(g_bus_lock);
-        for (watcher* w : g_watchers) copy.push_back(*w);
-        ++g_calls;
-    }
-    const bool outer = !t_calling;
-    t_calling = true;
-    for (const auto& [code, path] : events)
-        for (const watcher& w : copy) w.fn(w.user, code, path.c_str());
-    if (outer) t_calling = false;
-    std::lock_guard l(g_bus_lock);
-    --g_calls;
-    g_calls_done.notify_all();
 }
 
 // ---- paths ------------------------------------------------------------------------------------
@@ -467,7 +440,7 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
         // gives up on it as it would on a silent instrument.
         if (d.items[x].responses.empty() && x + 1 == d.items.size())
             note_problem("request " + std::to_string(d.requests) + ": the recording ends before the answer to " +
-                         rec_command_name(get_u16le(request.data() + FRAME_CODE)));
+                         rec_frame_command_name(request));
     };
     auto bind = [&](size_t open, size_t x) {
         pass_to(d, open);
@@ -520,9 +493,9 @@ void answer(replay_file& f, device& d, replay_port& p, const bytes& request) {
             if (it.kind == item::open) expected = first_exchange(d, i);
         }
     }
-    const std::string got = rec_command_name(get_u16le(request.data() + FRAME_CODE));
+    const std::string got = rec_frame_command_name(request);
     stop_replay(f, d, expected == SIZE_MAX ? "recorded nothing more, got " + got
-                                           : "recorded " + rec_command_name(get_u16le(d.items[expected].request.data() + FRAME_CODE)) +
+                                           : "recorded " + rec_frame_command_name(d.items[expected].request) +
                                                  ", got " + got);
 }
 
@@ -579,7 +552,7 @@ void run_timer(replay_file* f) {
         }
         if (!events.empty()) {
             l.unlock();
-            notify(events);
+            g_watchers.notify(events);
             l.lock();
             continue;
         }
@@ -619,6 +592,17 @@ bool port_alive(const replay_port* p) {
     return d.present && d.generation == p->generation && d.port == p;
 }
 
+// The devices as they are listed: the main device first, as the recording's instrument, then
+// the others in the recording's order.
+std::vector<size_t> listing_order(const replay_file& f) {
+    std::vector<size_t> order;
+    if (f.devices.empty()) return order;
+    order.push_back(f.main_device);
+    for (size_t n = 0; n < f.devices.size(); ++n)
+        if (n != f.main_device) order.push_back(n);
+    return order;
+}
+
 // ---- backend ----------------------------------------------------------------------------------
 
 void replay_enumerate(void*, std::vector<hid_device_desc>& out) {
@@ -630,11 +614,7 @@ void replay_enumerate(void*, std::vector<hid_device_desc>& out) {
     for (auto& f : files) {
         std::lock_guard l(f->m);
         if (!f->listed) continue;
-        // The main device first, as the recording's instrument.
-        std::vector<size_t> order{f->main_device};
-        for (size_t n = 0; n < f->devices.size(); ++n)
-            if (n != f->main_device) order.push_back(n);
-        for (size_t n : order) {
+        for (size_t n : listing_order(*f)) {
             const device& d = f->devices[n];
             if (d.present) out.push_back({d.live_path, d.ids});
         }
@@ -743,23 +723,9 @@ int replay_probe(void*, void* port) {
     return last;
 }
 
-void* replay_watch_start(void*, hid_watch_fn fn, void* user) {
-    auto* w = new watcher{fn, user};
-    std::lock_guard l(g_bus_lock);
-    g_watchers.push_back(w);
-    return w;
-}
+void* replay_watch_start(void*, hid_watch_fn fn, void* user) { return g_watchers.add(fn, user); }
 
-void replay_watch_stop(void*, void* token) {
-    auto* w = static_cast<watcher*>(token);
-    {
-        std::unique_lock l(g_bus_lock);
-        std::erase(g_watchers, w);
-        // A watcher that stops itself from inside its own call cannot wait for that call.
-        if (!t_calling) g_calls_done.wait(l, [] { return g_calls == 0; });
-    }
-    delete w;
-}
+void replay_watch_stop(void*, void* token) { g_watchers.remove(token); }
 
 const hid_backend g_replay = {
     PREFIX,        nullptr,      replay_enumerate, replay_open,        replay_close,      replay_write, replay_read,
@@ -789,10 +755,8 @@ std::vector<std::string> replay_device_paths(const std::string& file) {
     auto f = file_for(parsed, nullptr);
     if (!f) return {};
     std::lock_guard l(f->m);
-    std::vector<std::string> paths{f->devices.empty() ? std::string() : f->devices[f->main_device].live_path};
-    if (f->devices.empty()) return {};
-    for (size_t n = 0; n < f->devices.size(); ++n)
-        if (n != f->main_device) paths.push_back(f->devices[n].live_path);
+    std::vector<std::string> paths;
+    for (size_t n : listing_order(*f)) paths.push_back(f->devices[n].live_path);
     return paths;
 }
 

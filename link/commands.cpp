@@ -1,0 +1,35 @@
+#include "link/commands.h"
+
+#include <algorithm>
+
+namespace {
+
+#define COMMAND(code) {code, #code}
+constexpr command_entry COMMANDS[] = {
+    COMMAND(CMD_GET_INFO_LEGACY),     COMMAND(CMD_SET_INFO_LEGACY),     COMMAND(CMD_START_FIRMWARE),
+    COMMAND(CMD_WRITE_IMAGE_BLOCK),   COMMAND(CMD_GET_DEVICE_INFO),     COMMAND(CMD_SET_DEVICE_INFO),
+    COMMAND(CMD_GET_FIRMWARE_INFO),   COMMAND(CMD_GET_CLOCK),           COMMAND(CMD_SET_CLOCK),
+    COMMAND(CMD_GET_VERSION_TEXT),    COMMAND(CMD_GET_STATUS),          COMMAND(CMD_TOGGLE_LED),
+    COMMAND(CMD_SET_LOG_FILTERS),     COMMAND(CMD_GET_TASK_DETAILS),    COMMAND(CMD_READ_LOG_RECORD),
+    COMMAND(CMD_CLEAR_LOG),           COMMAND(CMD_LOG_READ_START),      COMMAND(CMD_GET_TASK_COUNT),
+    COMMAND(CMD_GET_RS232_CONFIG),    COMMAND(CMD_SET_RS232_CONFIG),    COMMAND(CMD_GET_CONFIG_BLOCK),
+    COMMAND(CMD_SET_CONFIG_BLOCK),    COMMAND(CMD_START_SENSORS),       COMMAND(CMD_STOP_SENSORS),
+    COMMAND(CMD_READ_SENSORS),        COMMAND(CMD_GET_MOTOR_CONFIG),    COMMAND(CMD_SET_MOTOR_CONFIG),
+    COMMAND(CMD_MOTOR_RUN),           COMMAND(CMD_MOTOR_STOP),          COMMAND(CMD_MOTOR_ENGAGE),
+    COMMAND(CMD_MOTOR_DISENGAGE),     COMMAND(CMD_MOTOR_PUMP),          COMMAND(CMD_MOTOR_CLOSE),
+    COMMAND(CMD_START_RUN),           COMMAND(CMD_STOP_RUN),            COMMAND(CMD_GET_CARTRIDGE),
+    COMMAND(CMD_SET_CARTRIDGE),       COMMAND(CMD_READ_SAMPLE_RECORD),  COMMAND(CMD_CLEAR_SAMPLE_LOG),
+    COMMAND(CMD_GET_CLEANING_CONFIG), COMMAND(CMD_SET_CLEANING_CONFIG), COMMAND(CMD_GET_SCHEDULE),
+    COMMAND(CMD_SET_SCHEDULE),        COMMAND(CMD_START_SCHEDULE),      COMMAND(CMD_STOP_SCHEDULE),
+};
+#undef COMMAND
+static_assert(std::ranges::is_sorted(COMMANDS, {}, &command_entry::code), "the table is searched by code");
+
+}  // namespace
+
+std::span<const command_entry> command_table() { return COMMANDS; }
+
+const char* command_name(uint16_t code) {
+    const auto it = std::ranges::lower_bound(COMMANDS, code, {}, &command_entry::code);
+    return it != std::end(COMMANDS) && it->code == code ? it->name : nullptr;
+}
